@@ -1,0 +1,1 @@
+#include "adapci/kivadapci.h"

@@ -1,0 +1,3 @@
+#include "debug/kivhousekeeping.h"
+
+void KIV_HouseKeeping(const char*) {}

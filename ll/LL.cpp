@@ -1,0 +1,1 @@
+#include "ll/LL.h"

@@ -1,0 +1,3 @@
+#ifndef KIV_LL_LL_H
+#define KIV_LL_LL_H
+#endif

@@ -1,0 +1,1 @@
+int KIV_ServiceModeMain(int, char**) { return 0; }

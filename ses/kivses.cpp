@@ -1,0 +1,1 @@
+#include "ses/kivses.h"
