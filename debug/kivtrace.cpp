@@ -1,8 +1,204 @@
+// The per-run trace file: opening, the trace-line convention, the elapsed
+// time text and the exit handler.
 #include "debug/kivtrace.h"
-const char* KIV_DebugDir = "/var/log/kivcfg";
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "debug/kivdisposition.h"
+#include "debug/kivhousekeeping.h"
+
+#define KIV_TRACE_MODULE "kivdebug"
+
+#ifndef KIV_DEFAULT_DEBUG_DIR
+#define KIV_DEFAULT_DEBUG_DIR "/var/log/kivcfg"
+#endif
+
+const char* KIV_DebugDir = KIV_DEFAULT_DEBUG_DIR;
 char DebugStreamName[kDebugStreamNameSize] = "";
 const char* UtilityName = nullptr;
-void KIV_TraceLine(const char*, int, const char*, ...) {}
-void KIV_TraceText(const char*, int, const char*) {}
-int KIV_OpenTraceFile(const char*) { return 0; }
-std::FILE* GetDebugFile() { return nullptr; }
+std::time_t KIV_DebugStartTime = 0;
+struct timeval KIV_TraceStartTime = {0, 0};
+
+namespace {
+
+std::time_t systemTimeNow() { return std::time(nullptr); }
+void systemTimeOfDayNow(struct timeval* tv) { gettimeofday(tv, nullptr); }
+
+std::FILE* KIV_DebugStream = nullptr;
+// Set only when this run created the file it traces to, so the mode change
+// and the deletion at exit never reach a file of another run.
+bool OwnTraceFile = false;
+bool ExitHandlerDone = false;
+
+constexpr mode_t kTraceDirMode = 0755;
+constexpr mode_t kTraceFileMode = 0666;
+
+// ctime text of t, always NUL-terminated; "?\n" if the date cannot be shown.
+void formatCtime(std::time_t t, char (&buf)[64]) {
+  if (ctime_r(&t, buf) == nullptr) std::snprintf(buf, sizeof buf, "?\n");
+}
+
+// Creates (or truncates) the trace file without following a symbolic link,
+// and refuses anything but a regular file, so a FIFO or device of that name
+// can neither block the run nor receive the trace.
+std::FILE* openTraceFile(const char* path) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kTraceFileMode);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = fdopen(fd, "w");
+  if (f == nullptr) close(fd);
+  return f;
+}
+
+}  // namespace
+
+std::time_t (*KIV_TimeNow)() = systemTimeNow;
+void (*KIV_TimeOfDayNow)(struct timeval*) = systemTimeOfDayNow;
+
+bool KIV_FormatTraceFileName(char* buf, std::size_t size, const char* dir, const char* utilityName,
+                             const std::tm& start, long pid) {
+  if (buf == nullptr || size == 0) return false;
+  // Years before 2000 show as 00; 2100 and later give three digits.
+  int yy = start.tm_year > 99 ? start.tm_year - 100 : 0;
+  int n = std::snprintf(buf, size, "%s/%s.%02d%02d%02d%02d%02d%02d.%ld", dir, utilityName, yy,
+                        start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min, start.tm_sec, pid);
+  if (n < 0 || static_cast<std::size_t>(n) >= size) {
+    buf[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+int OpenLogFile(const char* utilityName) {
+  UtilityName = utilityName;
+  KIV_DebugStartTime = KIV_TimeNow();
+  KIV_TimeOfDayNow(&KIV_TraceStartTime);
+
+  std::tm start {};
+  localtime_r(&KIV_DebugStartTime, &start);
+  // A path that does not fit is not cut: a cut name could be another file.
+  if (!KIV_FormatTraceFileName(DebugStreamName, sizeof DebugStreamName, KIV_DebugDir,
+                               utilityName != nullptr ? utilityName : "", start,
+                               static_cast<long>(getpid()))) {
+    return 1;
+  }
+  KIV_DebugStream = openTraceFile(DebugStreamName);
+  if (KIV_DebugStream == nullptr) return 1;
+  OwnTraceFile = true;
+
+  std::fprintf(KIV_DebugStream, "Program %s started.\n", utilityName != nullptr ? utilityName : "");
+  std::fflush(KIV_DebugStream);
+  char when[64];
+  formatCtime(KIV_DebugStartTime, when);
+  std::fprintf(KIV_DebugStream, "%s\n", when);
+  std::fflush(KIV_DebugStream);
+  return 0;
+}
+
+int KIV_OpenTraceFile(const char* utilityName) {
+  int result = 0;
+  if (KIV_DebugStream == nullptr) {
+    DIR* dir = opendir(KIV_DebugDir);
+    if (dir == nullptr) {
+      // The umask must not narrow the directory other runs write into.
+      if (mkdir(KIV_DebugDir, kTraceDirMode) == 0) chmod(KIV_DebugDir, kTraceDirMode);
+      dir = opendir(KIV_DebugDir);
+    }
+    if (dir != nullptr) {
+      closedir(dir);
+      result = OpenLogFile(utilityName);
+    }
+  }
+  std::atexit(KIV_DebugExitHandler);
+  return result;
+}
+
+std::FILE* GetDebugFile() { return KIV_DebugStream; }
+
+const char* GetElapsedMilliSeconds() {
+  static int FirstTime = 1;
+  static std::uint32_t PreviousElapsedMilliSeconds = 0;
+  static char TimeString[16] = "";
+
+  struct timeval now {};
+  KIV_TimeOfDayNow(&now);
+  // The difference of two truncated stamps, not the truncated difference.
+  auto stamp = [](const struct timeval& tv) {
+    return static_cast<std::uint64_t>(tv.tv_sec) * 1000u + static_cast<std::uint64_t>(tv.tv_usec) / 1000u;
+  };
+  auto elapsed = static_cast<std::uint32_t>(stamp(now) - stamp(KIV_TraceStartTime));
+
+  if (FirstTime != 0) {
+    FirstTime = 0;
+  } else if (elapsed == PreviousElapsedMilliSeconds) {
+    TimeString[0] = '\0';
+    return TimeString;
+  }
+  PreviousElapsedMilliSeconds = elapsed;
+  std::snprintf(TimeString, sizeof TimeString, "%u.%03u\n", elapsed / 1000u, elapsed % 1000u);
+  return TimeString;
+}
+
+int GetElapsedSeconds() { return static_cast<int>(KIV_TimeNow() - KIV_DebugStartTime); }
+
+void KIV_TraceLine(const char* module, int line, const char* format, ...) {
+  std::FILE* f = GetDebugFile();
+  if (f == nullptr) return;
+  std::fprintf(f, "%s%s:%d ", GetElapsedMilliSeconds(), module, line);
+  va_list ap;
+  va_start(ap, format);
+  std::vfprintf(f, format, ap);
+  va_end(ap);
+  std::fflush(f);
+}
+
+void KIV_TraceText(const char* module, int line, const char* text) {
+  std::FILE* f = GetDebugFile();
+  if (f == nullptr) return;
+  std::fprintf(f, "%s%s:%d ", GetElapsedMilliSeconds(), module, line);
+  std::fputs(text, f);
+  std::fflush(f);
+}
+
+void KIV_DebugExitHandler() {
+  // Each call of KIV_OpenTraceFile registers the handler again; only the
+  // first run may act.
+  if (ExitHandlerDone) return;
+  ExitHandlerDone = true;
+
+  std::time_t now = KIV_TimeNow();
+  if (KIV_DebugStream != nullptr) {
+    char when[64];
+    formatCtime(now, when);
+    std::fprintf(KIV_DebugStream, "\nCompleted at %s\n", when);
+    std::fflush(KIV_DebugStream);
+    // The mode is set through the open descriptor: the name may by now lead
+    // elsewhere, and the file must be readable by every later run.
+    fchmod(fileno(KIV_DebugStream), kTraceFileMode);
+    std::fclose(KIV_DebugStream);
+  }
+  KIV_DebugStream = nullptr;
+
+  int disposition = Entry_Invalid;
+  if (UsingIntelligentTracing != 0 &&
+      LookUpDisposition(UtilityName, FinalReturnCode, &disposition) == 1 &&
+      disposition == Trace_Delete) {
+    if (OwnTraceFile) unlink(DebugStreamName);
+    return;
+  }
+  KIV_HouseKeeping(KIV_DebugDir);
+}
