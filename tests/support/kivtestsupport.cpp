@@ -73,6 +73,17 @@ std::vector<std::string> listDir(const std::string& path) {
   return names;
 }
 
+std::string readOnlyTrace(const std::string& dir, std::string* name) {
+  std::vector<std::string> names = listDir(dir);
+  if (names.size() != 1) return "";
+  if (name != nullptr) *name = names[0];
+  const std::string path = dir + "/" + names[0];
+  if (path.size() > 3 && path.compare(path.size() - 3, 3, ".gz") == 0) {
+    return runProgram("/bin/gzip", {"gzip", "-dc", path}).out;
+  }
+  return readFile(path);
+}
+
 namespace {
 
 // Output goes to unlinked temporary files rather than pipes, so a child that

@@ -30,6 +30,10 @@ void writeFile(const std::string& path, const std::string& contents);
 std::vector<std::string> listDir(const std::string& path);
 void removeTree(const std::string& path);
 
+// The text of the one trace file in dir, unpacked with gzip when it was
+// compressed at exit; "" when there is none. name receives its file name.
+std::string readOnlyTrace(const std::string& dir, std::string* name = nullptr);
+
 struct ChildResult {
   int status = -1;      // exit status, or 128 + signal number
   std::string out;      // standard output
