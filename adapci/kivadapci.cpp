@@ -1,1 +1,86 @@
+// Exchange of one adapter request block through the client library.
 #include "adapci/kivadapci.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "debug/kivtrace.h"
+#include "nici/nici.h"
+
+#define KIV_TRACE_MODULE "kivadapci"
+
+namespace {
+
+constexpr int kOptionResponseMode = 2;
+constexpr int kOptionSynchronous = 0;
+constexpr int kOptionExtraSize = 1;
+constexpr int kHeaderSizeTraced = 20;
+
+}  // namespace
+
+std::int32_t SendAdapCIRequest(std::uint32_t requestSize, std::uint32_t responseSize,
+                               std::uint8_t* pRequest) {
+  namespace ARB = AdapterRequestBlock;
+  KIV_TRACE("requestSize: %d\n", static_cast<int>(requestSize));
+
+  if (niCIOpen() != 0) return ADAPCI_OpenFailed;
+
+  niCIOptions options {};
+  niCIStatus status {};
+  niCIReply reply {};
+  niCISetOptions(&options, kOptionResponseMode, 1);
+  niCISetOptions(&options, kOptionSynchronous, 1);
+  niCISetOptions(&options, kOptionExtraSize, responseSize);
+
+  // The caller's block holds requestSize + responseSize bytes: that is both
+  // the reply buffer's size and the most that may be copied back.
+  const std::size_t capacity = std::size_t{requestSize} + responseSize;
+  std::unique_ptr<std::uint8_t[]> replyBuffer(new (std::nothrow) std::uint8_t[capacity > 0 ? capacity : 1]());
+  if (!replyBuffer) {
+    KIV_TRACE("SendAdapCIRequest: no reply buffer of %zu bytes, nothing sent\n", capacity);
+    niCIClose();
+    return ADAPCI_SendFailed;
+  }
+  reply.pReplyBuffer = replyBuffer.get();
+
+  int sendResult = niCISendSyncRequest(pRequest, requestSize, &options, &status, &reply);
+
+  std::uint32_t answerSize = niCIBGetRequestSize(&reply);
+  KIV_TRACE("headersize =%d\n", kHeaderSizeTraced);
+  KIV_TRACE("requestSize: %d\n", static_cast<int>(answerSize));
+
+  std::size_t copySize = std::min<std::size_t>(answerSize, capacity);
+  if (copySize != answerSize) {
+    KIV_TRACE("SendAdapCIRequest: answer of %u bytes cut to %zu\n", answerSize, copySize);
+  }
+  const void* answer = niCIBGetRequest(&reply);
+  if (copySize > 0 && answer != nullptr) std::memmove(pRequest, answer, copySize);
+
+  kiv::wire::ConstBytes block(pRequest, capacity);
+  const bool hasResult = block.size() >= ARB::kResultWord + 4;
+  const std::uint8_t networkResult = hasResult ? kiv::wire::get8(block, ARB::kNetworkResult) : 0;
+  const auto applicationResult =
+      hasResult ? static_cast<std::int16_t>(kiv::wire::get16be(block, ARB::kApplicationResult)) : std::int16_t{0};
+  KIV_TRACE("Network result    : %d\n", static_cast<int>(networkResult));
+  KIV_TRACE("Application result: %d\n", static_cast<int>(applicationResult));
+
+  replyBuffer.reset();
+
+  if (sendResult != 0) {
+    niCIClose();
+    return ADAPCI_SendFailed;
+  }
+
+  std::int32_t code = ADAPCI_Answered;
+  if (block.size() > ARB::kDirectiveStatus && kiv::wire::get8(block, ARB::kDirectiveStatus) != 0) {
+    code = ADAPCI_DirectiveFailed;
+  } else if (hasResult && kiv::wire::get32be(block, ARB::kResultWord) != 0) {
+    code = ADAPCI_ResultNonZero;
+  }
+  if (niCIClose() != 0) code = ADAPCI_CloseFailed;
+
+  KIV_TRACE("SendAdapCIRequest: exit (RC = %d)\n", code);
+  return code;
+}

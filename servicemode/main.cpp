@@ -1,2 +1,3 @@
-int KIV_ServiceModeMain(int, char**);
-int main(int argc, char** argv) { return KIV_ServiceModeMain(argc, argv); }
+#include "servicemode/kivservicemode.h"
+
+int main(int argc, char** argv) { KIV_ServiceModeMain(argc, argv); }
