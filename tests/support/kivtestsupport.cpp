@@ -84,6 +84,27 @@ std::string readOnlyTrace(const std::string& dir, std::string* name) {
   return readFile(path);
 }
 
+std::vector<std::string> traceEvents(const std::string& trace) {
+  std::vector<std::string> events;
+  std::istringstream in(trace);
+  std::string line;
+  int lineNo = 0;
+  while (std::getline(in, line)) {
+    if (++lineNo <= 3) continue;  // "Program ... started.", the date, a blank
+    if (line.starts_with("Completed at ")) break;
+    bool timeLine = !line.empty() && line.find_first_not_of("0123456789.") == std::string::npos;
+    if (timeLine || line.empty()) continue;
+    std::size_t colon = line.find(':');
+    std::size_t blank = line.find(' ', colon == std::string::npos ? 0 : colon);
+    if (colon == std::string::npos || blank == std::string::npos) {
+      events.push_back(line);
+      continue;
+    }
+    events.push_back(line.substr(0, colon + 1) + line.substr(blank + 1));
+  }
+  return events;
+}
+
 namespace {
 
 // Output goes to unlinked temporary files rather than pipes, so a child that

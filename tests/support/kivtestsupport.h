@@ -34,6 +34,11 @@ void removeTree(const std::string& path);
 // compressed at exit; "" when there is none. name receives its file name.
 std::string readOnlyTrace(const std::string& dir, std::string* name = nullptr);
 
+// The trace lines of a trace file's text, each as "module:event text"
+// without its source line, with the opening lines, the time lines and the
+// completion line left out.
+std::vector<std::string> traceEvents(const std::string& trace);
+
 struct ChildResult {
   int status = -1;      // exit status, or 128 + signal number
   std::string out;      // standard output
