@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds everything with warnings as errors and runs every test, then builds
+# again with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
+# test again.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/scripts/deps.sh"
+kiv_need_packages
+jobs=$(nproc)
+for variant in werror sanitize; do
+  build="$top/build/test-$variant"
+  flags=(-DKIV_WERROR=ON -DCMAKE_BUILD_TYPE=Debug)
+  [ "$variant" = sanitize ] && flags+=(-DKIV_SANITIZE=ON)
+  echo "== build ($variant)"
+  # shellcheck disable=SC2046
+  cmake -S "$top" -B "$build" $(kiv_generator) "${flags[@]}" >/dev/null
+  cmake --build "$build" -j"$jobs"
+  echo "== tests ($variant)"
+  (cd "$build" && ctest -j"$jobs" --output-on-failure --timeout 600)
+done
