@@ -1,0 +1,59 @@
+# Install layout: the utility in sbin, the simulator's control command in
+# bin, libraries in lib, public headers in include/kiv/<module>/, manual
+# pages, and a CMake package (find_package(kiv), targets kiv::kivses, ...).
+include(CMakePackageConfigHelpers)
+
+set(kiv_install_targets kivwire nici_api kivdebug LL kivadapci kivses)
+if(TARGET nici)
+  list(APPEND kiv_install_targets nici)
+endif()
+install(TARGETS ${kiv_install_targets} EXPORT kivTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kiv)
+install(TARGETS kivservicemode RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+if(TARGET kivadapsim)
+  install(TARGETS kivadapsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# Public headers only: the simulator's and the enclosure module's internals
+# and the unit-test fake stay out.
+foreach(module debug ll adapci ses nici)
+  file(GLOB headers ${PROJECT_SOURCE_DIR}/${module}/*.h)
+  list(FILTER headers EXCLUDE REGEX "(_internal|nicisim|nicifake)[^/]*\\.h$")
+  install(FILES ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kiv/${module})
+endforeach()
+
+install(EXPORT kivTargets NAMESPACE kiv:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kiv)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kivConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/kivConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kiv)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/kivConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/kivConfig.cmake ${PROJECT_BINARY_DIR}/kivConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kiv)
+
+# Manual pages, compressed as Debian keeps them.
+find_program(KIV_GZIP gzip REQUIRED)
+set(kiv_man_outputs)
+foreach(page kivservicemode.8 kivadapsim.1)
+  string(REGEX REPLACE ".*\\." "" section ${page})
+  set(out ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND ${KIV_GZIP} -9n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${out}
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/${page} VERBATIM)
+  list(APPEND kiv_man_outputs ${out})
+  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+endforeach()
+add_custom_target(kiv_manpages ALL DEPENDS ${kiv_man_outputs})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kiv)
+set(CPACK_PACKAGE_VENDOR "kiv")
+set(CPACK_PACKAGE_CONTACT "kiv team <team@kiv.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Storage adapter service-mode utility with simulated adapter")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "gzip")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+include(CPack)
