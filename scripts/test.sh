@@ -19,3 +19,9 @@ for variant in werror sanitize; do
   echo "== tests ($variant)"
   (cd "$build" && ctest -j"$jobs" --output-on-failure --timeout 600)
 done
+
+# Where clang is present, each fuzz target also runs for a few seconds.
+if command -v clang++ >/dev/null 2>&1; then
+  echo "== fuzz (a few seconds per target)"
+  bash "$top/bench/fuzz.sh" 5
+fi
