@@ -1,0 +1,138 @@
+// The utility against the simulated adapter: every outcome staged through
+// kivadapsim, checked by standard error, exit status, the adapter's request
+// log and what is left in the trace directory.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+
+namespace {
+
+std::string Q(int port, int rc) {
+  return "FN_ADAP_GetFCLoopMap port=" + std::to_string(port) + " rc=" + std::to_string(rc);
+}
+std::string M(int port, int value, int rc) {
+  return "FN_ADAP_ServiceMode port=" + std::to_string(port) + " value=" + std::to_string(value) +
+         " rc=" + std::to_string(rc);
+}
+
+using Words = std::vector<std::string>;
+
+struct OutcomeCase {
+  const char* name;
+  std::vector<Words> stage;  // kivadapsim commands before the run
+  Words args;
+  std::vector<std::string> log;
+  std::string err;
+  int status;
+  bool traceKept;
+};
+
+class Outcome : public ::testing::TestWithParam<OutcomeCase> {};
+
+TEST_P(Outcome, StagedThroughTheSimulator) {
+  const OutcomeCase& c = GetParam();
+  e2e::Bench bench;
+  for (const Words& w : c.stage) bench.sim(w);
+  kivtest::ChildResult r = bench.utility(c.args);
+  EXPECT_EQ(r.err, c.err);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(bench.log(), c.log);
+  std::vector<std::string> traces = bench.traces();
+  if (c.traceKept) {
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_TRUE(traces[0].starts_with("kivservicemode.")) << traces[0];
+    EXPECT_TRUE(traces[0].ends_with(".gz")) << traces[0];
+  } else {
+    EXPECT_TRUE(traces.empty()) << traces.size();
+  }
+}
+
+const Words kQuery{"-a", "A0", "-p", "1L", "-q"};
+const Words kEnable{"-a", "A0", "-p", "1L", "-y"};
+const Words kDisable{"-a", "A0", "-p", "1L", "-n"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Outcome,
+    ::testing::Values(
+        OutcomeCase{"QueryIn", {{"port", "1L", "mode=on"}}, kQuery, {Q(1, 0), Q(2, 0)},
+                    "Port 1 is in Service Mode\n", 1, true},
+        OutcomeCase{"QueryWarning", {{"port", "1L", "mode=on", "query=AS_Warning"}}, kQuery, {Q(1, 1), Q(2, 0)},
+                    "Port 1 is in Service Mode\n", 1, true},
+        OutcomeCase{"QueryBothOutLeavesNoTrace", {}, kQuery, {Q(1, 0), Q(2, 0)}, "Port 1 is not in Service Mode\n", 0,
+                    false},
+        OutcomeCase{"QueryPartnerIn", {{"port", "1R", "mode=on"}}, kQuery, {Q(1, 0), Q(2, 0)},
+                    "Port 1 is not in Service Mode\n", 0, true},
+        OutcomeCase{"QueryOtherPortTest", {{"port", "1L", "loop=down"}, {"port", "1R", "mode=on"}}, kQuery,
+                    {Q(1, -689), Q(2, 0)}, "Query Service Mode failed, rc=FFFFFD4F\n", 47, true},
+        OutcomeCase{"QueryClearTestFindsServiceMode", {{"port", "1L", "mode=on", "query=AE_LoopDown"}}, kQuery,
+                    {Q(1, -689), Q(2, 0), M(1, 0, 0), M(1, 1, 0)}, "Port 1 is in Service Mode\n", 1, true},
+        OutcomeCase{"QueryIllegalClear", {{"port", "1L", "query=-689"}}, kQuery, {Q(1, -689), Q(2, 0), M(1, 0, -8)},
+                    "Port 1 is not in Service Mode\n", 0, false},
+        OutcomeCase{"QueryClearFailsOtherwise", {{"port", "1L", "query=-689", "clear=-2"}}, kQuery,
+                    {Q(1, -689), Q(2, 0), M(1, 0, -2)}, "Query Service Mode failed, rc=FFFFFD4F\n", 47, true},
+        OutcomeCase{"EnableNoWork", {{"port", "1L", "mode=on"}}, kEnable, {Q(1, 0), Q(2, 0)},
+                    "Service Mode 1 to port 1 success\n", 0, true},
+        OutcomeCase{"EnableSetsOwn", {}, kEnable, {Q(1, 0), Q(2, 0), M(1, 1, 0)}, "Service Mode 1 to port 1 success\n",
+                    0, true},
+        OutcomeCase{"EnableClearsPartnerFirst", {{"port", "2R", "mode=on"}}, {"-a", "A0", "-p", "2L", "-y"},
+                    {Q(3, 0), Q(4, 0), M(4, 0, 0), M(3, 1, 0)}, "Service Mode 1 to port 3 success\n", 0, true},
+        OutcomeCase{"EnableClearsUnreadPartner", {{"port", "1R", "loop=down"}}, kEnable,
+                    {Q(1, 0), Q(2, -689), M(2, 0, -8), M(1, 1, 0)}, "Service Mode 1 to port 1 success\n", 0, true},
+        OutcomeCase{"EnableRefused", {{"port", "1L", "set=AE_InServiceMode"}}, kEnable, {Q(1, 0), Q(2, 0), M(1, 1, -34)},
+                    "Service Mode 1 to port 1 failed, rc=FFFFFFDE\n", 47, true},
+        OutcomeCase{"DisableNoWork", {}, kDisable, {Q(1, 0), Q(2, 0)}, "Service Mode 0 to port 1 success\n", 0, true},
+        OutcomeCase{"DisableClearsOwn", {{"port", "1L", "mode=on"}}, kDisable, {Q(1, 0), Q(2, 0), M(1, 0, 0)},
+                    "Service Mode 0 to port 1 success\n", 0, true},
+        OutcomeCase{"DisableRefused", {{"port", "1L", "mode=on", "clear=AE_IllegalRequest"}}, kDisable,
+                    {Q(1, 0), Q(2, 0), M(1, 0, -8)}, "Service Mode 0 to port 1 failed, rc=FFFFFFF8\n", 47, true},
+        OutcomeCase{"DisableUnreadClearsAgain", {{"port", "1L", "mode=on", "query=AE_LoopDown"}}, kDisable,
+                    {Q(1, -689), Q(2, 0), M(1, 0, 0), M(1, 1, 0), M(1, 0, 0)}, "Service Mode 0 to port 1 success\n", 0,
+                    true},
+        OutcomeCase{"LibraryCannotOpen", {{"fault", "open", "always"}}, kQuery, {},
+                    "Query Service Mode failed, rc=FFFFFFFD\n", 47, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EndToEnd, StateIsKeptFromOneRunToTheNext) {
+  e2e::Bench bench;
+  EXPECT_EQ(bench.utility(kEnable).status, 0);
+  kivtest::ChildResult r = bench.utility(kQuery);
+  EXPECT_EQ(r.err, "Port 1 is in Service Mode\n");
+  EXPECT_EQ(r.status, 1);
+  r = bench.utility({"-a", "A0", "-p", "1R", "-y"});
+  EXPECT_EQ(r.err, "Service Mode 1 to port 2 success\n");
+  r = bench.utility(kQuery);
+  EXPECT_EQ(r.err, "Port 1 is not in Service Mode\n");
+}
+
+TEST(EndToEnd, RunUnderAnotherNameKeepsItsTrace) {
+  e2e::Bench bench;
+  kivtest::ChildResult r = bench.utility(kQuery, "/opt/tools/kivsm");
+  EXPECT_EQ(r.err, "Port 1 is not in Service Mode\n");
+  std::vector<std::string> traces = bench.traces();
+  ASSERT_EQ(traces.size(), 1u);
+  EXPECT_TRUE(traces[0].starts_with("kivsm.")) << traces[0];
+}
+
+TEST(EndToEnd, DeletedQueryTraceLeavesStaleFilesUntouched) {
+  e2e::Bench bench;
+  const std::string stale = bench.traceDir() + "/kivservicemode.stale";
+  kivtest::writeFile(stale, "old trace");
+  struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, stale.c_str(), times, 0), 0);
+  bench.utility(kQuery);
+  EXPECT_EQ(bench.traces(), std::vector<std::string>{"kivservicemode.stale"});
+  // A kept trace tidies the directory: the stale file is compressed too.
+  bench.sim({"port", "1L", "mode=on"});
+  bench.utility(kQuery);
+  std::vector<std::string> traces = bench.traces();
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_EQ(traces[1], "kivservicemode.stale.gz");
+}
+
+}  // namespace
