@@ -1,3 +1,295 @@
 #include "debug/kivhousekeeping.h"
 
-void KIV_HouseKeeping(const char*) {}
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "debug/kivtrace.h"
+
+extern char** environ;
+
+std::int64_t TotalSpaceUsed = 0;
+int NumberOfFiles = 0;
+std::time_t OldestFileDate = 0;
+bool OldestFileFound = false;
+char OldestFileName[kOldestFileNameSize] = "";
+
+std::int64_t KIV_MaxSpaceUsed = 6000000;
+int KIV_MaxNumberOfFiles = 50000;
+
+// A few thousand candidates cover the usual overshoot in one pass while the
+// memory stays bounded whatever the size of the directory.
+std::size_t KIV_PruneCandidateLimit = 4096;
+// Enough paths per gzip to spread its start-up cost; bounded so one command
+// line stays far below the system's argument limit.
+std::size_t KIV_GzipBatchLimit = 128;
+unsigned long KIV_DirectoryPasses = 0;
+
+namespace {
+
+constexpr std::time_t kStaleSeconds = 600;
+constexpr std::size_t kPathSize = 4096;
+constexpr std::size_t kGzipBatchBytes = 128 * 1024;
+
+std::time_t systemNow() { return std::time(nullptr); }
+
+struct DirCloser {
+  void operator()(DIR* d) const { closedir(d); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// Calls f(path, status) for every entry other than "." and ".." that stat
+// shows to be a regular file. stat only reads the status, so pipes and
+// links to pipes are never opened. A path that would not fit is skipped:
+// a cut path could name another file.
+template <typename F>
+void forEachRegularFile(DIR* dir, const char* directory, F&& f) {
+  char path[kPathSize];
+  while (const dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    int n = std::snprintf(path, sizeof path, "%s/%s", directory, name);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) continue;
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    f(static_cast<const char*>(path), st);
+  }
+}
+
+void resetCounters() {
+  TotalSpaceUsed = 0;
+  OldestFileDate = 0;
+  OldestFileFound = false;
+  NumberOfFiles = 0;
+  OldestFileName[0] = '\0';
+}
+
+bool overLimits() { return TotalSpaceUsed > KIV_MaxSpaceUsed || NumberOfFiles > KIV_MaxNumberOfFiles; }
+
+bool fitsOldestFileName(const char* path) { return std::strlen(path) < sizeof OldestFileName; }
+
+void rememberOldest(const char* path, std::time_t mtime) {
+  OldestFileFound = true;
+  OldestFileDate = mtime;
+  std::snprintf(OldestFileName, sizeof OldestFileName, "%s", path);
+}
+
+// Last modified more than 600 seconds ago; a time so far ahead that adding
+// 600 would overflow is not stale.
+bool isStale(std::time_t mtime, std::time_t now) {
+  if (mtime > std::numeric_limits<std::time_t>::max() - kStaleSeconds) return false;
+  return mtime + kStaleSeconds < now;
+}
+
+bool wantsCompression(const char* path, const struct stat& st) {
+  if (KIV_compressed_logfile(path)) return false;
+  if (std::strcmp(path, DebugStreamName) == 0) return true;  // this run's own trace
+  return isStale(st.st_mtime, KIV_HouseKeepingNow());
+}
+
+void compressionPass(const char* directory) {
+  resetCounters();
+  ++KIV_DirectoryPasses;
+  DirHandle dir(opendir(directory));
+  if (!dir) return;
+  std::vector<std::string> batch;
+  std::size_t batchBytes = 0;
+  const std::size_t limit = std::max<std::size_t>(KIV_GzipBatchLimit, 1);
+  auto flush = [&] {
+    if (batch.empty()) return;
+    KIV_RunGzip(batch);
+    batch.clear();
+    batchBytes = 0;
+  };
+  forEachRegularFile(dir.get(), directory, [&](const char* path, const struct stat& st) {
+    if (!wantsCompression(path, st)) return;
+    batch.emplace_back(path);
+    batchBytes += batch.back().size() + 1;
+    if (batch.size() >= limit || batchBytes >= kGzipBatchBytes) flush();
+  });
+  flush();
+}
+
+struct Candidate {
+  std::time_t mtime;
+  std::uint64_t order;  // position in this pass's directory order
+  std::int64_t size;
+  std::string path;
+};
+
+// Oldest first; among equal times the one the directory lists first.
+bool olderThan(const Candidate& a, const Candidate& b) {
+  return a.mtime < b.mtime || (a.mtime == b.mtime && a.order < b.order);
+}
+
+enum class PassEnd { Done, Again };
+
+// One pruning pass: counts the directory, keeps its oldest files in a
+// bounded heap, and deletes them oldest first while the exact running
+// totals are over a limit. This deletes the same files, in the same order,
+// as deleting one oldest file per pass. Another pass follows when the
+// candidates ran out, and, as with one file per pass, after a pass that
+// started over the size limit, so that the size is counted again.
+PassEnd pruningPass(const char* directory) {
+  resetCounters();
+  ++KIV_DirectoryPasses;
+  DirHandle dir(opendir(directory));
+  if (!dir) return PassEnd::Done;
+  const std::size_t limit = std::max<std::size_t>(KIV_PruneCandidateLimit, 1);
+  std::vector<Candidate> heap;  // max-heap on olderThan: the top is the youngest kept
+  std::uint64_t order = 0;
+  forEachRegularFile(dir.get(), directory, [&](const char* path, const struct stat& st) {
+    if (!fitsOldestFileName(path)) return;
+    ++NumberOfFiles;
+    TotalSpaceUsed += st.st_size;
+    if (!OldestFileFound || st.st_mtime < OldestFileDate) rememberOldest(path, st.st_mtime);
+    Candidate probe{st.st_mtime, order++, st.st_size, {}};
+    if (heap.size() < limit) {
+      probe.path = path;
+      heap.push_back(std::move(probe));
+      std::push_heap(heap.begin(), heap.end(), olderThan);
+    } else if (olderThan(probe, heap.front())) {
+      std::pop_heap(heap.begin(), heap.end(), olderThan);
+      Candidate& slot = heap.back();
+      slot.mtime = probe.mtime;
+      slot.order = probe.order;
+      slot.size = probe.size;
+      slot.path.assign(path);
+      std::push_heap(heap.begin(), heap.end(), olderThan);
+    }
+  });
+  dir.reset();
+
+  if (!OldestFileFound) {
+    TotalSpaceUsed = 0;
+    return PassEnd::Done;
+  }
+  if (!overLimits()) return PassEnd::Done;
+  const bool startedOverSize = TotalSpaceUsed > KIV_MaxSpaceUsed;
+  std::sort_heap(heap.begin(), heap.end(), olderThan);
+  for (const Candidate& c : heap) {
+    if (!overLimits()) break;
+    if (KIV_UnlinkFile(c.path.c_str()) != 0) {
+      TotalSpaceUsed = 0;
+      NumberOfFiles = 0;
+      return PassEnd::Done;
+    }
+    TotalSpaceUsed -= c.size;
+    --NumberOfFiles;
+  }
+  return (overLimits() || startedOverSize) ? PassEnd::Again : PassEnd::Done;
+}
+
+}  // namespace
+
+int (*KIV_UnlinkFile)(const char* path) = ::unlink;
+int (*KIV_RunGzip)(std::span<const std::string> paths) = KIV_GzipFiles;
+std::time_t (*KIV_HouseKeepingNow)() = systemNow;
+
+int KIV_GzipFiles(std::span<const std::string> paths) {
+  if (paths.empty()) return 0;
+  // Each path is one argument of its own; no shell sees it, so blanks,
+  // quotes and "$(...)" in a name mean nothing. "--" keeps a path that
+  // starts with "-" from reading as an option.
+  std::vector<std::string> args{"gzip", "-f", "--"};
+  args.insert(args.end(), paths.begin(), paths.end());
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+  std::unique_ptr<posix_spawn_file_actions_t, int (*)(posix_spawn_file_actions_t*)> guard(
+      &actions, posix_spawn_file_actions_destroy);
+  if (posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) != 0) return -1;
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, "gzip", &actions, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+void ScanDirectory(const char* directory, ScanFunction perFile, ScanFunction final) {
+  resetCounters();
+  ++KIV_DirectoryPasses;
+  DirHandle dir(opendir(directory));
+  if (!dir) return;
+  forEachRegularFile(dir.get(), directory, [&](const char* path, const struct stat&) { perFile(path); });
+  final(OldestFileName);
+}
+
+const char* CompressUncompressedEntry(const char* path) {
+  struct stat st;
+  if (KIV_compressed_logfile(path)) return path;
+  if (stat(path, &st) != 0) return path;  // vanished since the walker saw it
+  if (wantsCompression(path, st)) KIV_compress_logfile(path);
+  return path;
+}
+
+const char* EmptyFunction(const char* path) { return path; }
+
+const char* FindOldestCompressedFile(const char* path) {
+  struct stat st;
+  if (!fitsOldestFileName(path)) return path;
+  if (stat(path, &st) != 0) return path;  // vanished since the walker saw it
+  ++NumberOfFiles;
+  TotalSpaceUsed += st.st_size;
+  if (!OldestFileFound || st.st_mtime < OldestFileDate) rememberOldest(path, st.st_mtime);
+  return path;
+}
+
+const char* DeleteOldestCompressedFile(const char* path) {
+  if (!OldestFileFound) {
+    TotalSpaceUsed = 0;
+    return path;
+  }
+  if (!overLimits()) return path;
+  if (KIV_UnlinkFile(path) == 0) {
+    // Only the count is adjusted; the next pass counts the size again.
+    --NumberOfFiles;
+  } else {
+    TotalSpaceUsed = 0;
+    NumberOfFiles = 0;
+  }
+  return path;
+}
+
+int KIV_compressed_logfile(const char* name) {
+  if (name == nullptr) return 0;
+  std::size_t n = std::strlen(name);
+  return (n >= 4 && std::strcmp(name + n - 3, ".gz") == 0) ? 1 : 0;
+}
+
+int KIV_compress_logfile(const char* path) {
+  const std::string one(path);
+  return KIV_RunGzip(std::span<const std::string>(&one, 1));
+}
+
+void KIV_HouseKeeping(const char* directory) {
+  if (directory == nullptr) return;
+  compressionPass(directory);
+  while (pruningPass(directory) == PassEnd::Again) {
+  }
+}
+
+void KIV_HouseKeepingOnePerPass(const char* directory) {
+  if (directory == nullptr) return;
+  ScanDirectory(directory, CompressUncompressedEntry, EmptyFunction);
+  do {
+    ScanDirectory(directory, FindOldestCompressedFile, DeleteOldestCompressedFile);
+  } while (overLimits());
+}

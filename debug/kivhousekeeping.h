@@ -1,9 +1,81 @@
-// Housekeeping of the trace directory at exit.
+// Housekeeping of the trace directory at exit: stale traces and this run's
+// own trace are compressed, then the oldest files are deleted until the
+// directory is within its size and count limits.
 #ifndef KIV_DEBUG_KIVHOUSEKEEPING_H
 #define KIV_DEBUG_KIVHOUSEKEEPING_H
 
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <span>
+#include <string>
+
 // Compresses the stale traces and this run's own trace, then prunes the
-// oldest files until the directory is within its limits.
+// oldest files until the directory is within its limits. Writes no trace:
+// the stream is closed when this runs.
 void KIV_HouseKeeping(const char* directory);
+
+// The same work done the plain way, one gzip per file and one file deleted
+// per directory pass. Deletes exactly the files KIV_HouseKeeping deletes on
+// a directory that nothing else changes; kept as the reference for tests
+// and benchmarks.
+void KIV_HouseKeepingOnePerPass(const char* directory);
+
+constexpr std::size_t kOldestFileNameSize = 4096;
+
+// Counters of the current pass, rebuilt by every ScanDirectory.
+extern std::int64_t TotalSpaceUsed;  // 64 bits: a directory may exceed 2 GiB
+extern int NumberOfFiles;
+extern std::time_t OldestFileDate;
+extern bool OldestFileFound;  // a file of time 0 is still a file
+extern char OldestFileName[kOldestFileNameSize];
+
+// Limits, compared strictly ("greater than" is over). Variables so that tests
+// can use small directories.
+extern std::int64_t KIV_MaxSpaceUsed;  // 6000000 bytes
+extern int KIV_MaxNumberOfFiles;       // 50000 files
+
+// Largest number of oldest candidates one pruning pass keeps, and the most
+// paths handed to one gzip process.
+extern std::size_t KIV_PruneCandidateLimit;
+extern std::size_t KIV_GzipBatchLimit;
+
+// Seams: the deletion used by pruning (default ::unlink), the compressor
+// (default runs "gzip -f -- PATH..." without a shell, standard error to
+// /dev/null, and returns its wait status) and the clock of the 600-second
+// rule (default time()).
+extern int (*KIV_UnlinkFile)(const char* path);
+extern int (*KIV_RunGzip)(std::span<const std::string> paths);
+extern std::time_t (*KIV_HouseKeepingNow)();
+
+// Directory passes made so far (compression and pruning passes alike), so
+// that the cost of housekeeping can be observed.
+extern unsigned long KIV_DirectoryPasses;
+
+int KIV_GzipFiles(std::span<const std::string> paths);
+
+// The directory walker: resets the counters, calls perFile with the full
+// path of every regular file (stat follows links) in directory order, then
+// final with OldestFileName. Nothing is called when the directory cannot be
+// opened. Entries whose path does not fit are skipped.
+using ScanFunction = const char* (*)(const char* path);
+void ScanDirectory(const char* directory, ScanFunction perFile, ScanFunction final);
+
+// Per-file function of the compression pass: compresses a file not ending in
+// ".gz" that is this run's trace or was modified more than 600 s ago.
+const char* CompressUncompressedEntry(const char* path);
+// Final function of the compression pass.
+const char* EmptyFunction(const char* path);
+// Per-file function of a pruning pass: counts the file and remembers the
+// oldest (the first in directory order among equal times).
+const char* FindOldestCompressedFile(const char* path);
+// Final function of a pruning pass: deletes the oldest file when the
+// directory is over a limit; a failed deletion zeroes the counters.
+const char* DeleteOldestCompressedFile(const char* path);
+
+// 1 when name is longer than ".gz" and ends in ".gz", otherwise 0.
+int KIV_compressed_logfile(const char* name);
+// Compresses one file through KIV_RunGzip and returns its result.
+int KIV_compress_logfile(const char* path);
 
 #endif
