@@ -1,0 +1,295 @@
+// kivadapsim: shows and stages the simulated adapter that the stand-in
+// client library answers from. Every argument is checked before the state
+// is touched, so a bad command line leaves the state file as it was.
+#include <strings.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "debug/kivtables.h"
+#include "nici/nicisim.h"
+#include "nici/nicisimsha256.h"
+
+namespace {
+
+using nicisim::State;
+
+constexpr const char* kUsage =
+    "usage: kivadapsim reset\n"
+    "       kivadapsim show\n"
+    "       kivadapsim port PORT key=value...\n"
+    "         PORT: 1L 1R 2L 2R; keys: mode=on|off loop=up|down query=RC set=RC clear=RC\n"
+    "         RC: a decimal code, a result code name such as AE_LoopDown, or auto\n"
+    "       kivadapsim fault KIND [count=N|always|off] [after=N] [errno=N] [value=N]\n"
+    "         KIND: open send send-answered close directive network replystatus\n"
+    "       kivadapsim log [clear]\n"
+    "       kivadapsim enclosure SERIAL key=value...\n"
+    "         keys: status=N[,N...] stringin=HEX busy=N\n"
+    "       kivadapsim firmware SERIAL\n";
+
+[[noreturn]] void badInput(const std::string& what) {
+  std::fprintf(stderr, "kivadapsim: %s\n%s", what.c_str(), kUsage);
+  std::exit(2);
+}
+
+template <typename T>
+bool toInt(const std::string& v, T& out) {
+  if (v.empty()) return false;
+  auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+  return ec == std::errc() && p == v.data() + v.size();
+}
+
+const char* kPortNames[] = {"1L", "1R", "2L", "2R"};
+
+int portNumber(const std::string& name) {
+  for (int i = 0; i < nicisim::kPorts; ++i)
+    if (strcasecmp(name.c_str(), kPortNames[i]) == 0) return i + 1;
+  return 0;
+}
+
+std::int32_t resultCode(const std::string& key, const std::string& v) {
+  std::int32_t rc = 0;
+  if (v == "auto") return nicisim::kAuto;
+  if (toInt(v, rc) && rc >= -32768 && rc <= 32767) return rc;
+  if (KIV_FindCodeByName(v.c_str(), kCategoryAdapterResult, &rc)) return rc;
+  badInput("unknown result code '" + v + "' for " + key);
+}
+
+std::pair<std::string, std::string> keyValue(const std::string& arg) {
+  std::size_t eq = arg.find('=');
+  if (eq == std::string::npos) return {arg, ""};
+  return {arg.substr(0, eq), arg.substr(eq + 1)};
+}
+
+std::string rcText(std::int32_t rc) { return rc == nicisim::kAuto ? "auto" : std::to_string(rc); }
+std::string countText(std::int64_t c) {
+  return c == nicisim::kAlways ? "always" : c == 0 ? "off" : std::to_string(c) + " more";
+}
+
+int run(const std::function<bool(State&)>& fn) {
+  std::string why;
+  if (!nicisim::withState(fn, why)) {
+    std::fprintf(stderr, "kivadapsim: %s\n", why.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int cmdPort(const std::vector<std::string>& a) {
+  if (a.size() < 2) badInput("port: no port given");
+  int port = portNumber(a[1]);
+  if (port == 0) badInput("unknown port '" + a[1] + "'");
+  if (a.size() < 3) badInput("port: no key=value given");
+  std::vector<std::function<void(nicisim::Port&)>> changes;
+  for (std::size_t i = 2; i < a.size(); ++i) {
+    auto [k, v] = keyValue(a[i]);
+    if (k == "mode" && (v == "on" || v == "off")) {
+      changes.push_back([on = v == "on"](nicisim::Port& p) { p.serviceMode = on; });
+    } else if (k == "loop" && (v == "up" || v == "down")) {
+      changes.push_back([up = v == "up"](nicisim::Port& p) { p.loopUp = up; });
+    } else if (k == "query" || k == "set" || k == "clear") {
+      std::int32_t rc = resultCode(k, v);
+      if (k == "query") changes.push_back([rc](nicisim::Port& p) { p.forcedQuery = rc; });
+      if (k == "set") changes.push_back([rc](nicisim::Port& p) { p.forcedSet = rc; });
+      if (k == "clear") changes.push_back([rc](nicisim::Port& p) { p.forcedClear = rc; });
+    } else if (k == "mode" || k == "loop") {
+      badInput("bad value '" + v + "' for " + k);
+    } else {
+      badInput("unknown key '" + k + "'");
+    }
+  }
+  return run([&](State& s) {
+    for (auto& c : changes) c(s.ports[static_cast<std::size_t>(port - 1)]);
+    return true;
+  });
+}
+
+int cmdFault(const std::vector<std::string>& a) {
+  if (a.size() < 2) badInput("fault: no kind given");
+  int kind = -1;
+  for (int k = 0; k < nicisim::kFaultKinds; ++k)
+    if (a[1] == nicisim::kFaultNames[static_cast<std::size_t>(k)]) kind = k;
+  if (kind < 0) badInput("unknown fault '" + a[1] + "'");
+  std::int64_t count = 1;
+  std::int64_t after = 0;
+  std::int32_t value = 0;
+  bool hasErrno = kind == nicisim::kSend || kind == nicisim::kSendAnswered;
+  bool hasValue = kind == nicisim::kDirective || kind == nicisim::kNetwork || kind == nicisim::kReplyStatus;
+  for (std::size_t i = 2; i < a.size(); ++i) {
+    auto [k, v] = keyValue(a[i]);
+    if (a[i] == "always" || a[i] == "count=always") {
+      count = nicisim::kAlways;
+    } else if (a[i] == "off" || a[i] == "count=off") {
+      count = 0;
+    } else if (k == "count") {
+      if (!toInt(v, count) || count < 0 || count > 1000000000) badInput("bad count '" + v + "'");
+    } else if (k == "after") {
+      if (!toInt(v, after) || after < 0 || after > 1000000000) badInput("bad after '" + v + "'");
+    } else if (k == "errno" && hasErrno) {
+      if (!toInt(v, value) || value < 1 || value > 4095) badInput("bad errno '" + v + "'");
+    } else if (k == "value" && hasValue) {
+      std::int32_t max = kind == nicisim::kReplyStatus ? INT32_MAX : 255;
+      if (!toInt(v, value) || value < 1 || value > max) badInput("bad value '" + v + "'");
+    } else {
+      badInput("unknown key '" + a[i] + "' for fault " + a[1]);
+    }
+  }
+  return run([&](State& s) {
+    nicisim::Fault& f = s.faults[static_cast<std::size_t>(kind)];
+    f.count = count;
+    f.after = count == 0 ? 0 : after;
+    if (value != 0) f.value = value;
+    return true;
+  });
+}
+
+int cmdShow() {
+  std::string text;
+  int rc = run([&](State& s) {
+    text = "state file: " + nicisim::statePath() + "\n";
+    for (int i = 0; i < nicisim::kPorts; ++i) {
+      const nicisim::Port& p = s.ports[static_cast<std::size_t>(i)];
+      text += std::string("port ") + kPortNames[i] + " (" + std::to_string(i + 1) + "): service mode " +
+              (p.serviceMode ? "on" : "off") + ", loop " + (p.loopUp ? "up" : "down") + ", query=" + rcText(p.forcedQuery) +
+              " set=" + rcText(p.forcedSet) + " clear=" + rcText(p.forcedClear) + "\n";
+    }
+    for (int k = 0; k < nicisim::kFaultKinds; ++k) {
+      const nicisim::Fault& f = s.faults[static_cast<std::size_t>(k)];
+      const char* what = k == nicisim::kSend || k == nicisim::kSendAnswered ? " errno="
+                         : k == nicisim::kOpen || k == nicisim::kClose     ? nullptr
+                                                                           : " value=";
+      text += std::string("fault ") + nicisim::kFaultNames[static_cast<std::size_t>(k)] + ": " + countText(f.count) +
+              (f.after > 0 ? " after=" + std::to_string(f.after) : std::string()) + (what != nullptr ? what + std::to_string(f.value) : "") + "\n";
+    }
+    for (const nicisim::Enclosure& e : s.enclosures) {
+      std::string st;
+      for (std::uint8_t v : e.statuses) st += (st.empty() ? "" : ",") + std::to_string(v);
+      static constexpr const char* kDownload[] = {"idle", "started", "committed"};
+      text += "enclosure " + e.serial + ": status=" + (st.empty() ? "0" : st) + " (next read #" + std::to_string(e.next + 1) +
+              "), stringin " + std::to_string(e.stringIn.size()) + " bytes, busy=" + std::to_string(e.busy) +
+              ", firmware " + std::to_string(e.image.size()) + " bytes " + kDownload[e.download] +
+              (e.overflow ? " (overflow)" : "") + "\n";
+    }
+    text += "log: " + std::to_string(s.log.size()) + " lines\n";
+    return false;
+  });
+  std::fputs(text.c_str(), stdout);
+  return rc;
+}
+
+int cmdLog(const std::vector<std::string>& a) {
+  if (a.size() > 2 || (a.size() == 2 && a[1] != "clear")) badInput("log: unknown argument '" + a[1] + "'");
+  if (a.size() == 2) return run([](State& s) { s.log.clear(); return true; });
+  std::string text;
+  int rc = run([&](State& s) {
+    for (const auto& l : s.log) text += l + "\n";
+    return false;
+  });
+  std::fputs(text.c_str(), stdout);
+  return rc;
+}
+
+int cmdEnclosure(const std::vector<std::string>& a) {
+  if (a.size() < 2) badInput("enclosure: no serial number given");
+  const std::string serial = a[1];
+  if (!nicisim::validSerial(serial)) badInput("bad serial number '" + serial + "'");
+  if (a.size() < 3) badInput("enclosure: no key=value given");
+  std::vector<std::function<void(nicisim::Enclosure&)>> changes;
+  for (std::size_t i = 2; i < a.size(); ++i) {
+    auto [k, v] = keyValue(a[i]);
+    if (k == "status") {
+      std::vector<std::uint8_t> list;
+      std::size_t at = 0;
+      for (;;) {
+        std::size_t comma = v.find(',', at);
+        std::string one = v.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        unsigned st = 0;
+        if (!toInt(one, st) || st > 255 || list.size() >= nicisim::kMaxStatuses) badInput("bad status list '" + v + "'");
+        list.push_back(static_cast<std::uint8_t>(st));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+      }
+      changes.push_back([list](nicisim::Enclosure& e) {
+        e.statuses = list;
+        e.next = 0;
+      });
+    } else if (k == "stringin") {
+      std::vector<std::uint8_t> bytes;
+      if (!nicisim::fromHex(v, bytes, nicisim::kMaxStringIn)) badInput("bad hex text for stringin");
+      changes.push_back([bytes](nicisim::Enclosure& e) { e.stringIn = bytes; });
+    } else if (k == "busy") {
+      std::int64_t n = 0;
+      if (!toInt(v, n) || n < 0 || n > 1000000000) badInput("bad busy count '" + v + "'");
+      changes.push_back([n](nicisim::Enclosure& e) { e.busy = n; });
+    } else {
+      badInput("unknown key '" + k + "'");
+    }
+  }
+  bool full = false;
+  int rc = run([&](State& s) {
+    nicisim::Enclosure* e = s.find(serial);
+    if (e == nullptr) {
+      if (s.enclosures.size() >= nicisim::kMaxEnclosures) return !(full = true);
+      s.enclosures.push_back(nicisim::Enclosure{});
+      e = &s.enclosures.back();
+      e->serial = serial;
+    }
+    for (auto& c : changes) c(*e);
+    return true;
+  });
+  if (full) {
+    std::fprintf(stderr, "kivadapsim: no room for another enclosure (at most %zu)\n", nicisim::kMaxEnclosures);
+    return 1;
+  }
+  return rc;
+}
+
+int cmdFirmware(const std::vector<std::string>& a) {
+  if (a.size() != 2) badInput("firmware: give one serial number");
+  if (!nicisim::validSerial(a[1])) badInput("bad serial number '" + a[1] + "'");
+  std::string text;
+  bool found = false;
+  int rc = run([&](State& s) {
+    if (const nicisim::Enclosure* e = s.find(a[1]); e != nullptr) {
+      found = true;
+      text = "serial: " + e->serial + "\nlength: " + std::to_string(e->image.size()) +
+             "\nsha256: " + nicisim::sha256Hex(e->image) + "\ncommitted: " +
+             (e->download == nicisim::kCommitted ? "yes" : "no") + "\n";
+      if (e->overflow) text += "overflow: yes\n";
+    }
+    return false;
+  });
+  if (rc != 0) return rc;
+  if (!found) {
+    std::fprintf(stderr, "kivadapsim: no enclosure '%s'\n", a[1].c_str());
+    return 1;
+  }
+  std::fputs(text.c_str(), stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> a(argv + 1, argv + argc);
+  if (a.empty()) badInput("no command given");
+  const std::string& verb = a[0];
+  if (verb == "reset") {
+    if (a.size() != 1) badInput("reset: unexpected argument '" + a[1] + "'");
+    return run([](State& s) { s = State{}; return true; });
+  }
+  if (verb == "show") {
+    if (a.size() != 1) badInput("show: unexpected argument '" + a[1] + "'");
+    return cmdShow();
+  }
+  if (verb == "port") return cmdPort(a);
+  if (verb == "fault") return cmdFault(a);
+  if (verb == "log") return cmdLog(a);
+  if (verb == "enclosure") return cmdEnclosure(a);
+  if (verb == "firmware") return cmdFirmware(a);
+  badInput("unknown verb '" + verb + "'");
+}

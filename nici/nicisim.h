@@ -1,0 +1,98 @@
+// Simulated adapter behind the stand-in client library: its persistent
+// state, the decoding of request blocks and the adapter's answers. Shared by
+// the library (nicisimlib.cpp) and the control command kivadapsim.
+#ifndef KIV_NICI_NICISIM_H
+#define KIV_NICI_NICISIM_H
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace nicisim {
+
+constexpr int kPorts = 4;
+constexpr std::size_t kMaxLogLines = 10000;
+constexpr std::int32_t kAuto = INT32_MIN;  // no forced result: the rules apply
+constexpr std::int64_t kAlways = -1;       // fault count that never runs out
+
+struct Port {
+  bool serviceMode = false;
+  bool loopUp = true;
+  std::int32_t forcedQuery = kAuto;
+  std::int32_t forcedSet = kAuto;
+  std::int32_t forcedClear = kAuto;
+};
+
+enum FaultKind { kOpen, kSend, kSendAnswered, kClose, kDirective, kNetwork, kReplyStatus, kFaultKinds };
+constexpr std::array<const char*, kFaultKinds> kFaultNames{"open", "send", "send-answered", "close",
+                                                           "directive", "network", "replystatus"};
+
+struct Fault {
+  std::int64_t count = 0;  // 0: off; kAlways; else the requests left
+  std::int32_t value = 0;  // errno for the send faults, the byte or status otherwise
+  std::int64_t after = 0;  // chances to let pass before the first firing
+};
+
+constexpr std::size_t kMaxEnclosures = 64;
+constexpr std::size_t kMaxImage = 16u << 20;     // firmware bytes kept per enclosure
+constexpr std::size_t kMaxStringIn = 4096;
+constexpr std::size_t kMaxStatuses = 64;
+
+enum Download { kIdle, kStarted, kCommitted };
+
+struct Enclosure {
+  std::string serial;                  // 1 to 37 of [A-Za-z0-9._:-]
+  std::vector<std::uint8_t> statuses;  // page 8 answers in turn, the last repeats
+  std::size_t next = 0;
+  std::vector<std::uint8_t> stringIn;  // page 4 as read
+  std::int64_t busy = 0;               // sends still to fail with EBUSY
+  Download download = kIdle;
+  bool overflow = false;               // image bytes past kMaxImage were dropped
+  std::vector<std::uint8_t> image;
+};
+
+bool validSerial(const std::string& serial);
+bool fromHex(const std::string& hex, std::vector<std::uint8_t>& out, std::size_t max);
+
+struct State {
+  std::array<Port, kPorts> ports{};
+  std::array<Fault, kFaultKinds> faults{};
+  std::vector<Enclosure> enclosures;
+  Enclosure* find(const std::string& serial);
+  std::vector<std::string> log;
+  State();
+  void addLog(std::string line);
+};
+
+// Fires the fault when armed: counts it down and returns true.
+bool fire(State& s, FaultKind k);
+
+// Text form of the state and its strict reader. parse returns false with a
+// reason for anything it did not write itself.
+std::string serialize(const State& s);
+bool parse(const std::string& text, State& out, std::string& why);
+
+// Path of the state file (KIVADAPSIM_STATE, else a per-user default).
+std::string statePath();
+
+// Runs fn on the state under the exclusive lock; when fn returns true the
+// state is written back atomically. A missing file is created first. Returns
+// false with a reason when the file cannot be used. With holdForProcess the
+// lock is kept until the process ends: a run of the utility makes several
+// exchanges (query, then change), and holding the adapter for the whole run
+// keeps concurrent runs from interleaving between its query and its change.
+bool withState(const std::function<bool(State&)>& fn, std::string& why, bool holdForProcess = false);
+
+// Answers one request block in place (answer has the request's bytes on
+// entry). dataAddress is the address the block was passed at. Appends the
+// log line and applies any state change. Returns 0 when answered, or the
+// errno of a send that hands back no answer: EINVAL for a block too short to
+// carry a directive status, EBUSY for a busy enclosure.
+int answerBlock(State& s, std::span<std::uint8_t> answer, std::uint64_t dataAddress);
+
+}  // namespace nicisim
+
+#endif

@@ -1,0 +1,564 @@
+// The simulated adapter: request blocks decoded and answered byte by byte,
+// the faults, the state file and kivadapsim's command line.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "adapci/kivwire.h"
+#include "kivtestsupport.h"
+#include "nici/nici.h"
+#include "nici/nicisim.h"
+#include "nici/nicisimsha256.h"
+#include "ses/kivsesblock.h"
+
+namespace {
+
+using namespace kiv::wire;
+using Block = std::vector<std::uint8_t>;
+
+// The two port requests as the utility builds them.
+Block loopMapRequest(int port) {
+  Block b(3216, 0);
+  put16be(b, 0, 1);
+  put32be(b, 4, 3216);
+  put32be(b, 52, 7);
+  put8(b, 56, 2);
+  put16be(b, 58, 82);
+  putArea(b, 72, presentArea(0, 4));
+  putArea(b, 96, noArea());
+  putArea(b, 120, presentArea(4, 3008));
+  putArea(b, 144, presentArea(3012, 20));
+  put8(b, 184, static_cast<std::uint8_t>(port));
+  put8(b, 185, 1);
+  return b;
+}
+
+Block serviceModeRequest(int port, int value) {
+  Block b(192, 0);
+  put16be(b, 0, 1);
+  put32be(b, 4, 192);
+  put32be(b, 52, 7);
+  put8(b, 56, 2);
+  put16be(b, 58, 96);
+  putArea(b, 72, presentArea(0, 4));
+  for (std::size_t at : {96u, 120u, 144u}) putArea(b, at, noArea());
+  put8(b, 184, static_cast<std::uint8_t>(port));
+  put8(b, 185, static_cast<std::uint8_t>(value));
+  return b;
+}
+
+// A RECEIVE DIAGNOSTIC RESULTS of page 8, length 4, as kivses builds it.
+Block sesReceive(const std::string& serial, std::uint64_t& address) {
+  namespace S = SesRequestBlock;
+  const std::uint32_t L = 4, size = S::blockSizeFor(L);
+  Block b(size, 0);
+  put16be(b, 0, 2);
+  put32be(b, 4, size);
+  std::memcpy(b.data() + 10, serial.c_str(), serial.size() + 1);
+  putArea(b, 56, presentArea(0, 20));
+  putArea(b, 80, noArea());
+  putArea(b, 104, presentArea(20, L));
+  putArea(b, 128, presentArea(L + 20, 36));
+  put16be(b, 152, 59);
+  put16be(b, 154, 2);
+  address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(b.data() + 184));
+  put64be(b, 176, address);
+  put16be(b, 190, 1);
+  const std::uint8_t cdb[6] = {0x1C, 0x01, 0x08, 0x00, 0x04, 0x00};
+  for (std::size_t i = 0; i < 6; ++i) put8(b, 192 + i, cdb[i]);
+  return b;
+}
+
+// A SEND DIAGNOSTIC of the given page bytes, laid out as kivses lays it out.
+// The data address is filled in by sendSes, which knows where the block lies.
+Block sesSend(const std::string& serial, const Block& page) {
+  const auto L = static_cast<std::uint32_t>(page.size());
+  const std::uint32_t size = SesRequestBlock::blockSizeFor(L);
+  Block b(size, 0);
+  put16be(b, 0, 2);
+  put32be(b, 4, size);
+  std::memcpy(b.data() + 10, serial.c_str(), serial.size() + 1);
+  putArea(b, 56, presentArea(0, 20));
+  putArea(b, 80, presentArea(20, L));
+  putArea(b, 104, noArea());
+  putArea(b, 128, presentArea(L + 20, 36));
+  put16be(b, 152, 59);
+  put16be(b, 154, 2);
+  put16be(b, 190, 1);
+  const std::uint8_t cdb[6] = {0x1D, 0x10, 0x00, static_cast<std::uint8_t>(L >> 8), static_cast<std::uint8_t>(L), 0};
+  for (std::size_t i = 0; i < 6; ++i) put8(b, 192 + i, cdb[i]);
+  std::memcpy(b.data() + 204, page.data(), page.size());
+  return b;
+}
+
+// A download page: phase flag, device 5, and image bytes.
+Block downloadPage(std::uint8_t flag, const Block& image) {
+  Block p(9 + image.size(), 0);
+  put8(p, 0, 4);
+  put16be(p, 2, static_cast<std::uint16_t>(5 + image.size()));
+  put8(p, 4, 0x3C);
+  put8(p, 8, static_cast<std::uint8_t>(flag | 5));
+  std::memcpy(p.data() + 9, image.data(), image.size());
+  return p;
+}
+
+std::int16_t appResult(const Block& b) { return static_cast<std::int16_t>(get16be(b, 170)); }
+
+// Answers a block against a state, as the library does.
+Block answer(nicisim::State& s, Block b) {
+  std::uint64_t address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(b.data() + 184));
+  EXPECT_EQ(nicisim::answerBlock(s, b, address), 0);
+  return b;
+}
+
+TEST(Adapter, LoopMapAnswerCarriesTheServiceModeWord) {
+  for (bool on : {false, true}) {
+    nicisim::State s;
+    s.ports[1].serviceMode = on;
+    Block a = answer(s, loopMapRequest(2));
+    EXPECT_EQ(appResult(a), 0);
+    EXPECT_EQ(get8(a, 60), 0);
+    EXPECT_EQ(get8(a, 169), 0);
+    EXPECT_EQ(get32le(a, 3204), on ? 0x00A1F2u : 0x00A1B2u);
+    EXPECT_EQ(get8(a, 188), 3);  // the loop map holds entries
+    EXPECT_EQ(s.log.back(), "FN_ADAP_GetFCLoopMap port=2 rc=0");
+  }
+}
+
+TEST(Adapter, LoopDownAnswersWithoutAMap) {
+  nicisim::State s;
+  s.ports[0].loopUp = false;
+  Block a = answer(s, loopMapRequest(1));
+  EXPECT_EQ(appResult(a), -689);
+  EXPECT_EQ(get32le(a, 3204), 0u);
+  EXPECT_EQ(s.log.back(), "FN_ADAP_GetFCLoopMap port=1 rc=-689");
+}
+
+struct RuleCase {
+  const char* name;
+  std::function<void(nicisim::State&)> stage;
+  int port, value;
+  int rc;
+  bool modeAfter;
+};
+
+TEST(Adapter, ServiceModeRules) {
+  const RuleCase cases[] = {
+      {"set", [](auto&) {}, 1, 1, 0, true},
+      {"set again warns", [](auto& s) { s.ports[0].serviceMode = true; }, 1, 1, 1, true},
+      {"set with partner in", [](auto& s) { s.ports[3].serviceMode = true; }, 3, 1, -34, false},
+      {"clear", [](auto& s) { s.ports[2].serviceMode = true; }, 3, 0, 0, false},
+      {"clear when out", [](auto&) {}, 4, 0, -8, false},
+      {"forced set error changes nothing", [](auto& s) { s.ports[0].forcedSet = -689; }, 1, 1, -689, false},
+      {"forced set warning applies", [](auto& s) { s.ports[0].forcedSet = 1; }, 1, 1, 1, true},
+      {"forced clear 0 applies", [](auto& s) { s.ports[0].serviceMode = true; s.ports[0].forcedClear = 0; }, 1, 0, 0,
+       false},
+      {"forced clear error keeps it", [](auto& s) { s.ports[0].serviceMode = true; s.ports[0].forcedClear = -2; }, 1, 0,
+       -2, true},
+  };
+  for (const RuleCase& c : cases) {
+    nicisim::State s;
+    c.stage(s);
+    Block a = answer(s, serviceModeRequest(c.port, c.value));
+    EXPECT_EQ(appResult(a), c.rc) << c.name;
+    EXPECT_EQ(s.ports[static_cast<std::size_t>(c.port - 1)].serviceMode, c.modeAfter) << c.name;
+    EXPECT_EQ(s.log.back(), "FN_ADAP_ServiceMode port=" + std::to_string(c.port) + " value=" + std::to_string(c.value) +
+                                " rc=" + std::to_string(c.rc))
+        << c.name;
+  }
+}
+
+TEST(Adapter, ForcedQueryStillReportsTheFlagOnAWarning) {
+  nicisim::State s;
+  s.ports[0].serviceMode = true;
+  s.ports[0].forcedQuery = 1;
+  Block a = answer(s, loopMapRequest(1));
+  EXPECT_EQ(appResult(a), 1);
+  EXPECT_EQ(get8(a, 3204) & 0x40, 0x40);
+}
+
+TEST(Adapter, MalformedBlocksAnswerBadParameter) {
+  struct Case {
+    const char* name;
+    std::function<void(Block&)> spoil;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"blockSize", [](Block& b) { put32be(b, 4, 3212); }, "malformed: blockSize 3212 differs from requestSize 3216"},
+      {"service", [](Block& b) { put32be(b, 52, 6); }, "malformed: service 6 is not 7"},
+      {"fixed56", [](Block& b) { put8(b, 56, 0); }, "malformed: byte at offset 56 is 0, not 2"},
+      {"transaction", [](Block& b) { put16be(b, 58, 96); }, "malformed: size 3216 for transaction 96, expected 192"},
+      {"descriptor", [](Block& b) { putArea(b, 144, presentArea(3012, 16)); }, "malformed: descriptor 4 is (8,3012,16)"},
+      {"port", [](Block& b) { put8(b, 184, 5); }, "malformed: port 5 out of range"},
+      {"port zero", [](Block& b) { put8(b, 184, 0); }, "malformed: port 0 out of range"},
+      {"data byte", [](Block& b) { put8(b, 185, 0); }, "malformed: data byte 1 is 0"},
+      {"zero byte", [](Block& b) { put8(b, 170, 1); }, "malformed: nonzero byte at offset 170"},
+      {"kind", [](Block& b) { put16be(b, 0, 3); }, "malformed: unknown blockKind 3"},
+  };
+  for (const Case& c : cases) {
+    nicisim::State s;
+    Block b = loopMapRequest(1);
+    c.spoil(b);
+    Block a = answer(s, b);
+    EXPECT_EQ(get8(a, 60), 244) << c.name;
+    EXPECT_EQ(s.log.back(), c.reason) << c.name;
+  }
+  nicisim::State s;
+  Block b = serviceModeRequest(1, 2);
+  EXPECT_EQ(get8(answer(s, b), 60), 244);
+  EXPECT_EQ(s.log.back(), "malformed: data byte 1 is 2");
+}
+
+TEST(Ses, UnknownSerialAndMalformedBlocks) {
+  nicisim::State s;
+  std::uint64_t address = 0;
+  Block b = sesReceive("ENC1", address);
+  EXPECT_EQ(nicisim::answerBlock(s, b, address), 0);
+  EXPECT_EQ(static_cast<std::int16_t>(get16be(b, 54)), -500);
+  EXPECT_EQ(get8(b, 48), 0);
+  EXPECT_EQ(s.log.back(), "FN_ISAL_SCSI serial=ENC1 cmd=RECEIVE_DIAGNOSTIC_RESULTS page=8 length=4 rc=-500");
+
+  struct Case {
+    const char* name;
+    std::function<void(Block&)> spoil;
+    std::uint64_t delta;
+  };
+  const Case cases[] = {
+      {"address", [](Block&) {}, 8},
+      {"transaction", [](Block& b) { put16be(b, 152, 60); }, 0},
+      {"fixed154", [](Block& b) { put16be(b, 154, 0); }, 0},
+      {"data6", [](Block& b) { put16be(b, 190, 0); }, 0},
+      {"length", [](Block& b) { put8(b, 196, 8); }, 0},
+      {"descriptor", [](Block& b) { putArea(b, 80, presentArea(20, 4)); }, 0},
+      {"serial", [](Block& b) { std::memset(b.data() + 10, 'A', 38); }, 0},
+  };
+  for (const Case& c : cases) {
+    nicisim::State t;
+    Block m = sesReceive("ENC1", address);
+    c.spoil(m);
+    EXPECT_EQ(nicisim::answerBlock(t, m, address + c.delta), 0);
+    EXPECT_EQ(get8(m, 48), 244) << c.name;
+    EXPECT_TRUE(t.log.back().starts_with("malformed: ")) << c.name << ": " << t.log.back();
+  }
+}
+
+// ---- through the library and kivadapsim, against a state file of the test's own ----
+
+class Sim : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("KIVADAPSIM_STATE", state.c_str(), 1); }
+  void TearDown() override { unsetenv("KIVADAPSIM_STATE"); }
+  kivtest::ChildResult sim(const std::vector<std::string>& words) {
+    std::vector<std::string> argv{"kivadapsim"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    return kivtest::runProgram(KIVADAPSIM_PATH, argv, {{"KIVADAPSIM_STATE", state}});
+  }
+  // Library calls run in a child, which keeps the adapter lock until it exits.
+  kivtest::ChildResult lib(const std::function<void()>& body) { return kivtest::runInChild(body); }
+  std::string log() { return sim({"log"}).out; }
+  kivtest::TempDir tmp;
+  std::string state = tmp.file("adapter.state");
+};
+
+// One exchange the way SendAdapCIRequest makes it; prints what came back.
+void exchange(Block b) {
+  if (niCIOpen() != 0) {
+    std::printf("open failed\n");
+    return;
+  }
+  niCIOptions options{};
+  niCIStatus status{};
+  niCIReply reply{};
+  niCISetOptions(&options, 2, 1);
+  niCISetOptions(&options, 0, 1);
+  niCISetOptions(&options, 1, 0);
+  Block buffer(b.size(), 0);
+  reply.pReplyBuffer = buffer.data();
+  errno = 0;
+  int rc = niCISendSyncRequest(b.data(), static_cast<std::uint32_t>(b.size()), &options, &status, &reply);
+  int err = errno;
+  std::uint32_t size = niCIBGetRequestSize(&reply);
+  const auto* a = static_cast<const std::uint8_t*>(niCIBGetRequest(&reply));
+  std::printf("send=%d errno=%d size=%u status=%d", rc, rc != 0 ? err : 0, size, niCIBGetRequestStatus(&reply));
+  if (size != 0) std::printf(" ds=%u nr=%u ar=%d", a[60], a[169], static_cast<std::int16_t>((a[170] << 8) | a[171]));
+  std::printf(" close=%d\n", niCIClose());
+}
+
+// One SES request on an open connection; prints what came back and the
+// first page bytes of the answer.
+void sesExchange(Block b) {
+  put64be(b, 176, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(b.data() + 184)));
+  niCIOptions options{};
+  niCIStatus status{};
+  niCIReply reply{};
+  Block buffer(b.size(), 0);
+  reply.pReplyBuffer = buffer.data();
+  int rc = niCISendSyncRequest(b.data(), static_cast<std::uint32_t>(b.size()), &options, &status, &reply);
+  int err = errno;
+  std::uint32_t size = niCIBGetRequestSize(&reply);
+  const auto* a = static_cast<const std::uint8_t*>(niCIBGetRequest(&reply));
+  std::printf("send=%d", rc);
+  if (rc != 0) std::printf(" errno=%d", err);
+  if (size != 0)
+    std::printf(" ds=%u ar=%d page=%02x%02x%02x%02x", a[48], static_cast<std::int16_t>((a[54] << 8) | a[55]), a[204],
+                a[205], a[206], a[207]);
+  std::printf("\n");
+}
+
+Block receivePage8(const std::string& serial) {
+  std::uint64_t unused = 0;
+  return sesReceive(serial, unused);
+}
+
+TEST(Sha256, KnownVectors) {
+  EXPECT_EQ(nicisim::sha256Hex(Block{'a', 'b', 'c'}), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(nicisim::sha256Hex(Block{}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  EXPECT_EQ(nicisim::sha256Hex(Block(two.begin(), two.end())),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+TEST_F(Sim, EnclosureStatusStringInBusyAndFirmware) {
+  ASSERT_EQ(sim({"enclosure", "ENC1", "status=3,0", "stringin=41424344", "busy=1"}).status, 0);
+  kivtest::ChildResult r = lib([] {
+    if (niCIOpen() != 0) return;
+    sesExchange(receivePage8("ENC1"));  // busy: no answer
+    sesExchange(receivePage8("ENC1"));
+    sesExchange(receivePage8("ENC1"));
+    sesExchange(receivePage8("ENC1"));
+    Block in = receivePage8("ENC1");
+    put8(in, 194, 4);  // page code 4: String In
+    sesExchange(in);
+    sesExchange(receivePage8("NOPE"));
+    sesExchange(sesSend("ENC1", downloadPage(0x40, {})));
+    sesExchange(sesSend("ENC1", downloadPage(0x00, {'a', 'b'})));
+    sesExchange(sesSend("ENC1", downloadPage(0x00, {'c'})));
+    sesExchange(sesSend("ENC1", downloadPage(0x80, {})));
+    niCIClose();
+  });
+  EXPECT_EQ(r.out,
+            "send=-1 errno=16\n"
+            "send=0 ds=0 ar=0 page=08030000\n"
+            "send=0 ds=0 ar=0 page=08000000\n"
+            "send=0 ds=0 ar=0 page=08000000\n"
+            "send=0 ds=0 ar=0 page=41424344\n"
+            "send=0 ds=0 ar=-500 page=00000000\n"
+            "send=0 ds=0 ar=0 page=04000005\n"
+            "send=0 ds=0 ar=0 page=04000007\n"
+            "send=0 ds=0 ar=0 page=04000006\n"
+            "send=0 ds=0 ar=0 page=04000005\n");
+  std::string l = log();
+  EXPECT_NE(l.find("FN_ISAL_SCSI serial=ENC1 cmd=RECEIVE_DIAGNOSTIC_RESULTS page=8 length=4 busy\n"
+                   "FN_ISAL_SCSI serial=ENC1 cmd=RECEIVE_DIAGNOSTIC_RESULTS page=8 length=4 rc=0\n"),
+            std::string::npos)
+      << l;
+  EXPECT_NE(l.find("FN_ISAL_SCSI serial=ENC1 cmd=SEND_DIAGNOSTIC page=4 length=9 rc=0\n"), std::string::npos) << l;
+  EXPECT_NE(l.find("FN_ISAL_SCSI serial=NOPE cmd=RECEIVE_DIAGNOSTIC_RESULTS page=8 length=4 rc=-500\n"), std::string::npos);
+  EXPECT_EQ(sim({"firmware", "ENC1"}).out,
+            "serial: ENC1\nlength: 3\nsha256: ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n"
+            "committed: yes\n");
+  // Image bytes outside a started download are refused; a new start clears the image.
+  r = lib([] {
+    if (niCIOpen() != 0) return;
+    sesExchange(sesSend("ENC1", downloadPage(0x00, {'x'})));
+    sesExchange(sesSend("ENC1", downloadPage(0x40, {})));
+    niCIClose();
+  });
+  EXPECT_EQ(r.out, "send=0 ds=0 ar=-8 page=04000006\nsend=0 ds=0 ar=0 page=04000005\n");
+  EXPECT_EQ(sim({"firmware", "ENC1"}).out,
+            "serial: ENC1\nlength: 0\nsha256: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n"
+            "committed: no\n");
+  kivtest::ChildResult f = sim({"firmware", "ENC9"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_EQ(f.err, "kivadapsim: no enclosure 'ENC9'\n");
+}
+
+TEST_F(Sim, FaultsApplyToSesRequests) {
+  ASSERT_EQ(sim({"enclosure", "ENC1", "status=0"}).status, 0);
+  ASSERT_EQ(sim({"fault", "directive", "value=9"}).status, 0);
+  kivtest::ChildResult r = lib([] {
+    if (niCIOpen() != 0) return;
+    sesExchange(receivePage8("ENC1"));
+    sesExchange(receivePage8("ENC1"));
+    niCIClose();
+  });
+  EXPECT_EQ(r.out, "send=0 ds=9 ar=0 page=08000000\nsend=0 ds=0 ar=0 page=08000000\n");
+}
+
+TEST_F(Sim, EveryFault) {
+  struct Case {
+    std::vector<std::string> fault;
+    const char* out;
+  };
+  const Case cases[] = {
+      {{"open"}, "open failed\n"},
+      {{"send", "errno=16"}, "send=-1 errno=16 size=0 status=0 close=0\n"},
+      {{"send-answered", "errno=4"}, "send=-1 errno=4 size=192 status=0 ds=0 nr=0 ar=0 close=0\n"},
+      {{"close"}, "send=0 errno=0 size=192 status=0 ds=0 nr=0 ar=0 close=-1\n"},
+      {{"directive"}, "send=0 errno=0 size=192 status=0 ds=253 nr=0 ar=0 close=0\n"},
+      {{"network", "value=7"}, "send=0 errno=0 size=192 status=0 ds=0 nr=7 ar=0 close=0\n"},
+      {{"replystatus", "value=3"}, "send=0 errno=0 size=192 status=3 ds=0 nr=0 ar=0 close=0\n"},
+  };
+  const std::string clean1 = "send=0 errno=0 size=192 status=0 ds=0 nr=0 ar=1 close=0\n";
+  const std::string clean0 = "send=0 errno=0 size=192 status=0 ds=0 nr=0 ar=0 close=0\n";
+  for (const Case& c : cases) {
+    ASSERT_EQ(sim({"reset"}).status, 0);
+    ASSERT_EQ(sim({"port", "1L", "mode=on"}).status, 0);
+    std::vector<std::string> words{"fault"};
+    words.insert(words.end(), c.fault.begin(), c.fault.end());
+    ASSERT_EQ(sim(words).status, 0) << c.fault[0];
+    // count 1 by default: the fault fires once, then the adapter is clean.
+    EXPECT_EQ(lib([] { exchange(serviceModeRequest(1, 0)); }).out, c.out) << c.fault[0];
+    // The clear was carried out unless it never reached the adapter.
+    bool delivered = c.fault[0] != "open" && c.fault[0] != "send";
+    EXPECT_EQ(lib([] { exchange(serviceModeRequest(1, 1)); }).out, delivered ? clean0 : clean1) << c.fault[0];
+  }
+  ASSERT_EQ(sim({"fault", "open", "always"}).status, 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(lib([] { exchange(loopMapRequest(1)); }).out, "open failed\n");
+  ASSERT_EQ(sim({"fault", "open", "off"}).status, 0);
+  EXPECT_EQ(lib([] { exchange(loopMapRequest(1)); }).out, "send=0 errno=0 size=3216 status=0 ds=0 nr=0 ar=0 close=0\n");
+}
+
+// after=K lets K chances pass, so a fault can hit the third request of a run.
+TEST_F(Sim, FaultAfterSkipsTheFirstRequests) {
+  ASSERT_EQ(sim({"fault", "directive", "after=2", "value=9"}).status, 0);
+  EXPECT_NE(sim({"show"}).out.find("fault directive: 1 more after=2 value=9\n"), std::string::npos) << sim({"show"}).out;
+  const std::string clean = "send=0 errno=0 size=3216 status=0 ds=0 nr=0 ar=0 close=0\n";
+  const std::string spoilt = "send=0 errno=0 size=3216 status=0 ds=9 nr=0 ar=0 close=0\n";
+  for (const std::string& expected : {clean, clean, spoilt, clean})
+    EXPECT_EQ(lib([] { exchange(loopMapRequest(1)); }).out, expected);
+  EXPECT_EQ(sim({"fault", "send", "after=x"}).status, 2);
+  EXPECT_EQ(sim({"fault", "send", "after=-1"}).status, 2);
+}
+
+TEST_F(Sim, StateFileCreatedOnFirstUse) {
+  EXPECT_NE(access(state.c_str(), F_OK), 0);
+  EXPECT_EQ(lib([] { exchange(loopMapRequest(3)); }).out, "send=0 errno=0 size=3216 status=0 ds=0 nr=0 ar=0 close=0\n");
+  std::string text = kivtest::readFile(state);
+  EXPECT_TRUE(text.starts_with("kivadapsim-state\nversion=1\nport1.mode=off\nport1.loop=up\n")) << text;
+  EXPECT_EQ(log(), "FN_ADAP_GetFCLoopMap port=3 rc=0\n");
+}
+
+TEST_F(Sim, DamagedForeignOrLinkedStateIsRefused) {
+  const std::string damaged[] = {"", "hello\n", "kivadapsim-state\nversion=2\n",
+                                 "kivadapsim-state\nversion=1\nport1.mode=maybe\n"};
+  for (const std::string& text : damaged) {
+    kivtest::writeFile(state, text);
+    EXPECT_EQ(lib([] { exchange(loopMapRequest(1)); }).out, "open failed\n") << text;
+    kivtest::ChildResult r = sim({"show"});
+    EXPECT_EQ(r.status, 1) << text;
+    EXPECT_TRUE(r.err.starts_with("kivadapsim: " + state + ": ")) << r.err;
+    EXPECT_EQ(kivtest::readFile(state), text);
+  }
+  ASSERT_EQ(sim({"reset"}).status, 1);
+  unlink(state.c_str());
+  ASSERT_EQ(sim({"reset"}).status, 0);
+  std::string good = kivtest::readFile(state);
+  const std::string real = tmp.file("real.state");
+  kivtest::writeFile(real, good);
+  unlink(state.c_str());
+  ASSERT_EQ(symlink(real.c_str(), state.c_str()), 0);
+  EXPECT_EQ(lib([] { exchange(loopMapRequest(1)); }).out, "open failed\n");
+  kivtest::ChildResult r = sim({"port", "1L", "mode=on"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kivadapsim: " + state + ": is a symbolic link, refused\n");
+  EXPECT_EQ(kivtest::readFile(real), good);
+}
+
+TEST_F(Sim, BadInputLeavesStateAlone) {
+  ASSERT_EQ(sim({"port", "2R", "mode=on"}).status, 0);
+  const std::string before = kivtest::readFile(state);
+  struct Case {
+    std::vector<std::string> words;
+    const char* line;
+  };
+  const Case cases[] = {
+      {{}, "kivadapsim: no command given\n"},
+      {{"frob"}, "kivadapsim: unknown verb 'frob'\n"},
+      {{"port", "3L", "mode=on"}, "kivadapsim: unknown port '3L'\n"},
+      {{"port", "1l", "mode=on", "speed=4"}, "kivadapsim: unknown key 'speed'\n"},
+      {{"port", "1L", "mode=up"}, "kivadapsim: bad value 'up' for mode\n"},
+      {{"port", "1L", "mode=on", "query=AE_Nonsense"}, "kivadapsim: unknown result code 'AE_Nonsense' for query\n"},
+      {{"port", "1L", "set=40000"}, "kivadapsim: unknown result code '40000' for set\n"},
+      {{"fault", "melt"}, "kivadapsim: unknown fault 'melt'\n"},
+      {{"fault", "send", "count=x"}, "kivadapsim: bad count 'x'\n"},
+      {{"fault", "open", "errno=5"}, "kivadapsim: unknown key 'errno=5' for fault open\n"},
+      {{"log", "purge"}, "kivadapsim: log: unknown argument 'purge'\n"},
+      {{"enclosure", "EN C"}, "kivadapsim: bad serial number 'EN C'\n"},
+      {{"enclosure", "ENC1", "status=3,x"}, "kivadapsim: bad status list '3,x'\n"},
+      {{"enclosure", "ENC1", "stringin=4"}, "kivadapsim: bad hex text for stringin\n"},
+      {{"enclosure", "ENC1", "color=red"}, "kivadapsim: unknown key 'color'\n"},
+  };
+  for (const Case& c : cases) {
+    kivtest::ChildResult r = sim(c.words);
+    EXPECT_EQ(r.status, 2) << c.line;
+    EXPECT_TRUE(r.err.starts_with(std::string(c.line) + "usage: kivadapsim reset\n")) << r.err;
+    EXPECT_EQ(kivtest::readFile(state), before) << c.line;
+  }
+  // Names and case-insensitive ports are accepted.
+  EXPECT_EQ(sim({"port", "1l", "query=AE_LoopDown", "set=-8", "clear=auto"}).status, 0);
+  EXPECT_NE(sim({"show"}).out.find("port 1L (1): service mode off, loop up, query=-689 set=-8 clear=auto\n"), std::string::npos);
+}
+
+TEST_F(Sim, ConcurrentUpdatesLoseNothing) {
+  ASSERT_EQ(sim({"reset"}).status, 0);
+  constexpr int kEach = 200;
+  std::vector<pid_t> pids;
+  // One child makes library requests, the other changes the adapter with
+  // kivadapsim; both append to the same log and state.
+  pid_t a = fork();
+  ASSERT_GE(a, 0);
+  if (a == 0) {
+    for (int i = 0; i < kEach; ++i) {
+      kivtest::ChildResult r = kivtest::runInChild([] { exchange(loopMapRequest(4)); });
+      if (r.status != 0) _exit(1);
+    }
+    _exit(0);
+  }
+  pid_t b = fork();
+  ASSERT_GE(b, 0);
+  if (b == 0) {
+    for (int i = 0; i < kEach; ++i) {
+      kivtest::ChildResult r = kivtest::runInChild([] { exchange(serviceModeRequest(1, 1)); });
+      if (r.status != 0) _exit(1);
+    }
+    _exit(0);
+  }
+  for (pid_t p : {a, b}) {
+    int st = 0;
+    waitpid(p, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  }
+  std::string l = log();
+  std::size_t maps = 0, sets = 0;
+  for (std::size_t at = 0; (at = l.find("FN_ADAP_GetFCLoopMap port=4 rc=0\n", at)) != std::string::npos; ++at) ++maps;
+  for (std::size_t at = 0; (at = l.find("FN_ADAP_ServiceMode port=1 value=1 rc=", at)) != std::string::npos; ++at) ++sets;
+  EXPECT_EQ(maps, static_cast<std::size_t>(kEach));
+  EXPECT_EQ(sets, static_cast<std::size_t>(kEach));
+}
+
+TEST(StateText, RoundTripsAndBoundsTheLog) {
+  nicisim::State s;
+  s.ports[2].forcedSet = -34;
+  s.faults[nicisim::kSend] = {nicisim::kAlways, 16};
+  for (std::size_t i = 0; i < nicisim::kMaxLogLines + 5; ++i) s.addLog("line " + std::to_string(i));
+  EXPECT_EQ(s.log.size(), nicisim::kMaxLogLines);
+  EXPECT_EQ(s.log.front(), "line 5");
+  nicisim::State t;
+  std::string why;
+  ASSERT_TRUE(nicisim::parse(nicisim::serialize(s), t, why)) << why;
+  EXPECT_EQ(nicisim::serialize(t), nicisim::serialize(s));
+  std::string text = nicisim::serialize(s) + "log=\x01\n";
+  EXPECT_FALSE(nicisim::parse(text, t, why));
+}
+
+}  // namespace
