@@ -13,12 +13,20 @@
 namespace {
 // One connection per process, as the real library allows.
 bool g_connectionOpen = false;
+
+// Fires the fault if it is due; the state is written back whenever the fault
+// is armed, since even a fault that lets this call pass counts it down.
+bool fireAndKeep(nicisim::State& s, nicisim::FaultKind k, bool& fails) {
+  const bool armed = s.faults[k].count != 0;
+  fails = nicisim::fire(s, k);
+  return armed;
+}
 }  // namespace
 
 extern "C" int niCIOpen(void) {
   bool fails = false;
   std::string why;
-  if (!nicisim::withState([&](nicisim::State& s) { return fails = nicisim::fire(s, nicisim::kOpen); }, why, true)) {
+  if (!nicisim::withState([&](nicisim::State& s) { return fireAndKeep(s, nicisim::kOpen, fails); }, why, true)) {
     errno = EIO;
     return -1;
   }
@@ -108,7 +116,8 @@ extern "C" int niCIClose(void) {
   g_connectionOpen = false;
   bool fails = false;
   std::string why;
-  if (!nicisim::withState([&](nicisim::State& s) { return fails = nicisim::fire(s, nicisim::kClose); }, why, true) || fails) {
+  if (!nicisim::withState([&](nicisim::State& s) { return fireAndKeep(s, nicisim::kClose, fails); }, why, true) ||
+      fails) {
     errno = EIO;
     return -1;
   }

@@ -1,5 +1,6 @@
 // The exchange of one adapter request block, against the fake library.
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ struct Case {
   const char* expectedCalls;
   std::vector<std::string> expectedEvents;
 };
+
+// Test lists show the case's name, not its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class ExchangeTest : public ::testing::TestWithParam<Case> {};
 

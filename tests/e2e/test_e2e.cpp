@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct OutcomeCase {
   int status;
   bool traceKept;
 };
+
+// Test lists show the case's name, not its bytes.
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 
 class Outcome : public ::testing::TestWithParam<OutcomeCase> {};
 

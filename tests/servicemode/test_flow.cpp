@@ -2,6 +2,8 @@
 // port and its partner, what the operator is told, and the exit status.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "adapci/kivadapci.h"
 #include "debug/kivdebug.h"
 #include "nici/nicifake.h"
@@ -29,6 +31,9 @@ struct FlowCase {
   int status;
   int usingIntelligentTracing;
 };
+
+// Test lists show the case's name, not its bytes.
+void PrintTo(const FlowCase& c, std::ostream* os) { *os << c.name; }
 
 class FlowTest : public ::testing::TestWithParam<FlowCase> {};
 
