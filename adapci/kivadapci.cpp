@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr int kOptionResponseMode = 2;
-constexpr int kOptionSynchronous = 0;
-constexpr int kOptionExtraSize = 1;
 constexpr int kHeaderSizeTraced = 20;
 
 }  // namespace
@@ -30,9 +27,9 @@ std::int32_t SendAdapCIRequest(std::uint32_t requestSize, std::uint32_t response
   niCIOptions options {};
   niCIStatus status {};
   niCIReply reply {};
-  niCISetOptions(&options, kOptionResponseMode, 1);
-  niCISetOptions(&options, kOptionSynchronous, 1);
-  niCISetOptions(&options, kOptionExtraSize, responseSize);
+  niCISetOptions(&options, NICI_OPTION_RESPONSE_MODE, 1);
+  niCISetOptions(&options, NICI_OPTION_SYNCHRONOUS, 1);
+  niCISetOptions(&options, NICI_OPTION_EXTRA_SIZE, responseSize);
 
   // The caller's block holds requestSize + responseSize bytes: that is both
   // the reply buffer's size and the most that may be copied back.

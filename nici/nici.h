@@ -40,6 +40,13 @@ static_assert(sizeof(niCIOptions) == 12, "option record is 12 bytes");
 static_assert(sizeof(niCIReply) == 24, "reply record is 24 bytes on a 64-bit host");
 #endif
 
+/* Option numbers of niCISetOptions. */
+enum {
+  NICI_OPTION_SYNCHRONOUS = 0,   /* 1: the send waits for the answer */
+  NICI_OPTION_EXTRA_SIZE = 1,    /* reply bytes beyond the request block */
+  NICI_OPTION_RESPONSE_MODE = 2  /* 1: the answered block comes back */
+};
+
 int niCIOpen(void);
 int niCISetOptions(niCIOptions* options, int option, uint32_t value);
 int niCISendSyncRequest(void* request, uint32_t requestSize, niCIOptions* options,

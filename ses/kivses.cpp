@@ -1,1 +1,377 @@
+// SES page access through the command-interface client library.
 #include "ses/kivses.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "debug/kivcodes.h"
+#include "debug/kivtrace.h"
+#include "nici/nici.h"
+#include "ses/kivsesblock.h"
+
+#define KIV_TRACE_MODULE "kivses"
+
+SESRetrySchedule SESRetryOne = {25000, 3000000};
+
+namespace {
+
+void systemSleepSeconds(unsigned seconds) { sleep(seconds); }
+void systemSleepMicroseconds(std::uint32_t microseconds) { usleep(microseconds); }
+
+}  // namespace
+
+void (*SES_SleepSeconds)(unsigned seconds) = systemSleepSeconds;
+void (*SES_SleepMicroseconds)(std::uint32_t microseconds) = systemSleepMicroseconds;
+
+namespace {
+
+namespace SRB = SesRequestBlock;
+using kiv::wire::Bytes;
+using kiv::wire::ConstBytes;
+
+int isConnOpen = 0;
+
+constexpr std::uint32_t kStatusLength = 4;
+constexpr std::size_t kStatusByte = 1;
+
+// Download pages.
+constexpr std::size_t kDownloadPageSize = 512;
+constexpr std::size_t kDownloadHeader = 9;
+constexpr std::uint32_t kDownloadChunk = kDownloadPageSize - kDownloadHeader;  // 503
+constexpr std::size_t kDownloadPageLength = 2;
+constexpr std::size_t kDownloadCommandByte = 4;
+constexpr std::size_t kDownloadDeviceByte = 8;
+constexpr std::uint8_t kDownloadCommand = 0x3C;
+constexpr std::uint8_t kPhaseStart = 0x40;
+constexpr std::uint8_t kPhaseCommit = 0x80;
+constexpr unsigned kStartWaitSeconds = 10;
+constexpr unsigned kCommitWaitSeconds = 20;
+constexpr unsigned kStatusSettleSeconds = 5;
+constexpr int kCommitPolls = 10;
+
+// A request block or reply buffer, zero-filled, or empty when it cannot be
+// allocated.
+struct Buffer {
+  std::unique_ptr<std::uint8_t[]> bytes;
+  std::size_t size = 0;
+  explicit Buffer(std::size_t n) : bytes(new (std::nothrow) std::uint8_t[n > 0 ? n : 1]()), size(bytes ? n : 0) {}
+  explicit operator bool() const { return bytes != nullptr; }
+  Bytes span() { return Bytes(bytes.get(), size); }
+};
+
+// Refuses what would not fit the block or the command before anything is
+// built or sent.
+bool fitsRequest(const char* function, const char* serialNumber, std::uint32_t length, const void* data) {
+  if (serialNumber == nullptr) {
+    KIV_TRACE("%s: no serial number, nothing sent\n", function);
+    return false;
+  }
+  std::size_t serialLength = strnlen(serialNumber, SES_MaxSerialNumber + 1);
+  if (serialLength > SES_MaxSerialNumber) {
+    KIV_TRACE("%s: serial number longer than %zu characters, nothing sent\n", function, SES_MaxSerialNumber);
+    return false;
+  }
+  if (length > SES_MaxPageLength) {
+    KIV_TRACE("%s: length %u over %u, nothing sent\n", function, length, SES_MaxPageLength);
+    return false;
+  }
+  if (length > 0 && data == nullptr) {
+    KIV_TRACE("%s: no buffer for %u bytes, nothing sent\n", function, length);
+    return false;
+  }
+  return true;
+}
+
+// Header, descriptors and command of one request; the page bytes, if any,
+// are the caller's to fill.
+void buildBlock(Bytes block, const char* serialNumber, std::uint32_t L, bool send, std::uint8_t pageCode) {
+  using namespace kiv::wire;
+  put16be(block, SRB::kBlockKind, SRB::kKindSes);
+  put32be(block, SRB::kBlockSize, static_cast<std::uint32_t>(block.size()));
+  std::memcpy(block.data() + SRB::kSerialNumber, serialNumber, std::strlen(serialNumber) + 1);
+  putArea(block, SRB::area(0), presentArea(0, SRB::kParameterAreaSize));
+  putArea(block, SRB::area(1), send ? presentArea(SRB::kDataPage, L) : noArea());
+  putArea(block, SRB::area(2), send ? noArea() : presentArea(SRB::kDataPage, L));
+  putArea(block, SRB::area(3), presentArea(static_cast<std::uint32_t>(SRB::kDataPage) + L, SRB::kTrailingAreaSize));
+  put16be(block, SRB::kTransaction, FN_ISAL_SCSI);
+  put16be(block, SRB::kFixed154, SRB::kFixed154Value);
+  put64be(block, SRB::kDataAddress, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(block.data() + SRB::kData)));
+  put16be(block, SRB::kData + SRB::kDataFixed6, SRB::kDataFixed6Value);
+  const std::array<std::uint8_t, 6> cdb = {
+      send ? SRB::kOpSendDiagnostic : SRB::kOpReceiveDiagnosticResults,
+      send ? SRB::kSendDiagnosticPF : SRB::kReceivePCV,
+      send ? std::uint8_t{0} : pageCode,
+      static_cast<std::uint8_t>(L >> 8),
+      static_cast<std::uint8_t>(L),
+      0};
+  for (std::size_t i = 0; i < cdb.size(); ++i) put8(block, SRB::kCdb + i, cdb[i]);
+}
+
+std::int32_t SES_SendCIRequest(std::uint32_t requestSize, std::uint32_t responseSize, Bytes block) {
+  using namespace kiv::wire;
+  niCIOptions options{};
+  niCIStatus status{};
+  niCIReply reply{};
+  niCISetOptions(&options, NICI_OPTION_RESPONSE_MODE, 1);
+  niCISetOptions(&options, NICI_OPTION_SYNCHRONOUS, 1);
+  niCISetOptions(&options, NICI_OPTION_EXTRA_SIZE, responseSize);
+
+  const std::size_t capacity = std::size_t{requestSize} + responseSize;
+  Buffer replyBuffer(capacity);
+  if (!replyBuffer) {
+    KIV_TRACE("SES_SendCIRequest: no reply buffer of %zu bytes, nothing sent\n", capacity);
+    return SES_RequestFailed;
+  }
+  reply.pReplyBuffer = replyBuffer.bytes.get();
+
+  std::int32_t rc = SES_Success;
+  int conRC = niCISendSyncRequest(block.data(), requestSize, &options, &status, &reply);
+  if (conRC != 0) {
+    const int err = errno;
+    KIV_TRACE("SES_SendCIRequest: CI ERROR conRC = %d\n", conRC);
+    rc = err == EBUSY ? SES_Busy : SES_RequestFailed;
+  } else {
+    int responseStatus = niCIBGetRequestStatus(&reply);
+    if (responseStatus != 0) {
+      KIV_TRACE("SES_SendCIRequest: CI ERROR responseStatus = %d\n", responseStatus);
+      return SES_RequestFailed;
+    }
+    // Never more than the caller's block holds, whatever the library says.
+    const std::uint32_t answerSize = niCIBGetRequestSize(&reply);
+    const std::size_t copySize = std::min<std::size_t>({answerSize, capacity, block.size()});
+    if (copySize != answerSize) KIV_TRACE("SES_SendCIRequest: answer of %u bytes cut to %zu\n", answerSize, copySize);
+    const void* answer = niCIBGetRequest(&reply);
+    if (copySize > 0 && answer != nullptr) std::memmove(block.data(), answer, copySize);
+
+    const auto directiveStatus = static_cast<std::int8_t>(get8(block, SRB::kDirectiveStatus));
+    if (directiveStatus != 0) {
+      KIV_TRACE("Directive failed : %d\n", directiveStatus);
+      rc = SES_RequestFailed;
+    } else if (get32be(block, SRB::kResultWord) != 0) {
+      KIV_TRACE("Network result    : %d\n", static_cast<int>(get8(block, SRB::kNetworkResult)));
+      KIV_TRACE("Application result: %d\n", static_cast<int>(static_cast<std::int16_t>(get16be(block, SRB::kApplicationResult))));
+      rc = SES_RequestFailed;
+    }
+  }
+  if (rc != SES_Success) KIV_TRACE("SES_SendCIRequest: Exit, rc = %d\n", rc);
+  return rc;
+}
+
+std::int32_t SES_SendDiagnosticCommand(const char* serialNumber, std::uint32_t length, const std::uint8_t* page) {
+  if (!fitsRequest("SES_SendDiagnosticCommand", serialNumber, length, page)) return SES_RequestFailed;
+  const std::uint32_t S = SRB::blockSizeFor(length);
+  Buffer block(S);
+  if (!block) {
+    KIV_TRACE("SES_SendDiagnosticCommand: no block of %u bytes, nothing sent\n", S);
+    return SES_RequestFailed;
+  }
+  if (length > 0) std::memcpy(block.bytes.get() + SRB::kPage, page, length);
+  buildBlock(block.span(), serialNumber, length, true, 0);
+  std::int32_t rc = SES_SendCIRequest(S, 0, block.span());
+  if (rc != SES_Success) KIV_TRACE("SES_SendDiagnosticCommand: Exit, rc = %d\n", rc);
+  return rc;
+}
+
+std::int32_t SES_RecvDiagnosticResult(const char* serialNumber, std::uint8_t pageCode, std::uint32_t length,
+                                      std::uint8_t* buffer) {
+  if (!fitsRequest("SES_RecvDiagnosticResult", serialNumber, length, buffer)) return SES_RequestFailed;
+  const std::uint32_t S = SRB::blockSizeFor(length);
+  Buffer block(S);
+  if (!block) {
+    KIV_TRACE("SES_RecvDiagnosticResult: no block of %u bytes, nothing sent\n", S);
+    return SES_RequestFailed;
+  }
+  buildBlock(block.span(), serialNumber, length, false, pageCode);
+  std::int32_t rc = SES_SendCIRequest(S, 0, block.span());
+  if (rc == SES_Success) {
+    if (length > 0) std::memcpy(buffer, block.bytes.get() + SRB::kPage, length);
+  } else {
+    KIV_TRACE("SES_RecvDiagnosticResult: Exit rc = %d\n", rc);
+  }
+  return rc;
+}
+
+// Opens the connection unless it is open. Every operation traces the same
+// text on failure.
+bool openOnDemand() {
+  if (isConnOpen != 0) return true;
+  int rc = niCIOpen();
+  if (rc != 0) {
+    KIV_TRACE("SES_WritePage: Connection Failed (RC = %d)\n", rc);
+    return false;
+  }
+  isConnOpen = 1;
+  return true;
+}
+
+std::int32_t readShortStatus(const char* serialNumber, std::array<std::uint8_t, kStatusLength>& status) {
+  return SES_RecvDiagnosticResult(serialNumber, SES_PageShortEnclosureStatus, kStatusLength, status.data());
+}
+
+// The retry schedule shared by writes and reads; attempt returns a result
+// code.
+template <typename Attempt>
+std::int32_t withRetries(const char* function, Attempt&& attempt) {
+  std::uint32_t stepSum = 0;
+  std::uint32_t waited = 0;
+  std::uint32_t nextDelay = 0;
+  for (;;) {
+    KIV_TRACE("%s: Trying %u %u\n", function, stepSum, waited);
+    waited += nextDelay;
+    SES_SleepMicroseconds(nextDelay);
+    const std::uint32_t step = SESRetryOne.step;
+    stepSum += step;
+    std::int32_t rc = attempt();
+    nextDelay += stepSum;
+    if (rc == SES_Success) return rc;
+    // With a step of 0 the time waited could never reach the limit.
+    if (waited >= SESRetryOne.limit || step == 0) {
+      KIV_TRACE("%s: Exit, rc = %d\n", function, rc);
+      return rc;
+    }
+  }
+}
+
+bool validDevice(const char* function, int deviceNumber) {
+  if (deviceNumber >= 0 && deviceNumber <= SES_MaxDeviceNumber) return true;
+  KIV_TRACE("%s: device number %d outside 0 to %d, nothing sent\n", function, deviceNumber, SES_MaxDeviceNumber);
+  return false;
+}
+
+void startDownloadPage(std::array<std::uint8_t, kDownloadPageSize>& page, int deviceNumber, std::uint8_t phase) {
+  page.fill(0);
+  kiv::wire::put8(page, 0, SES_PageStringInOut);
+  kiv::wire::put16be(page, kDownloadPageLength, kDownloadHeader - 4);
+  kiv::wire::put8(page, kDownloadCommandByte, kDownloadCommand);
+  kiv::wire::put8(page, kDownloadDeviceByte, static_cast<std::uint8_t>(deviceNumber | phase));
+}
+
+}  // namespace
+
+std::int32_t SES_WritePage(const char* serialNumber, std::uint32_t length, const std::uint8_t* page) {
+  if (!openOnDemand()) return SES_ConnectionFailed;
+  return withRetries("SES_WritePage", [&] {
+    std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, length, page);
+    if (rc != SES_Success) return rc;
+    std::array<std::uint8_t, kStatusLength> status{};
+    rc = readShortStatus(serialNumber, status);
+    if (rc != SES_Success) return rc;
+    if (status[kStatusByte] != 0) {
+      KIV_TRACE("SES_WritePage: ShortEnc Status = %d!!!!\n", static_cast<int>(status[kStatusByte]));
+      return static_cast<std::int32_t>(SES_ShortEncStatus);
+    }
+    return static_cast<std::int32_t>(SES_Success);
+  });
+}
+
+std::int32_t SES_ReadPage(const char* serialNumber, std::uint8_t pageCode, std::uint32_t length,
+                          std::uint8_t* buffer) {
+  if (!openOnDemand()) return SES_ConnectionFailed;
+  return withRetries("SES_ReadPage", [&] {
+    std::int32_t rc = SES_RecvDiagnosticResult(serialNumber, pageCode, length, buffer);
+    if (rc != SES_Success) return rc;
+    std::array<std::uint8_t, kStatusLength> status{};
+    return readShortStatus(serialNumber, status);
+  });
+}
+
+std::int32_t SES_ReadStringPage(const char* serialNumber, std::uint32_t outLength, const std::uint8_t* outPage,
+                                std::uint32_t inLength, std::uint8_t* inBuffer, std::uint32_t delayMilliseconds) {
+  if (!openOnDemand()) return SES_ConnectionFailed;
+  std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, outLength, outPage);
+  // The device needs the time to build its answer, even after a failed send.
+  SES_SleepMicroseconds(static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{delayMilliseconds} * 1000u, UINT32_MAX)));
+  if (rc == SES_Success) rc = SES_RecvDiagnosticResult(serialNumber, SES_PageStringInOut, inLength, inBuffer);
+  if (rc == SES_Success) return rc;
+  if (rc != SES_Busy) rc = SES_StringPageFailed;
+  KIV_TRACE("SES_ReadStringPage: Exit, rc = %d\n", rc);
+  return rc;
+}
+
+void SES_CloseCIConnection() {
+  if (isConnOpen == 0) return;
+  KIV_TRACE("SES_CloseCIConnection: Closing CI Connection\n");
+  niCIClose();
+  isConnOpen = 0;
+}
+
+std::int32_t SES_DownloadFwTransfer(const char* serialNumber, int deviceNumber, const std::uint8_t* image,
+                                    std::uint32_t imageLength) {
+  KIV_TRACE("SES_DownloadFwTransfer: Entry SN:%s, Dev:%d\n", serialNumber != nullptr ? serialNumber : "(null)",
+            deviceNumber);
+  if (!validDevice("SES_DownloadFwTransfer", deviceNumber) || (imageLength > 0 && image == nullptr)) {
+    KIV_TRACE("SES_DownloadFwTransfer: Exit, rc = %d\n", SES_RequestFailed);
+    return SES_RequestFailed;
+  }
+  if (!openOnDemand()) return SES_ConnectionFailed;
+
+  std::array<std::uint8_t, kDownloadPageSize> page{};
+  startDownloadPage(page, deviceNumber, kPhaseStart);
+  std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, kDownloadHeader, page.data());
+  KIV_TRACE("SES_DownloadFwTransfer: SendDiag Start rc = %d\n", rc);
+  if (rc == SES_Success) {
+    SES_SleepSeconds(kStartWaitSeconds);
+    kiv::wire::put8(page, kDownloadDeviceByte, static_cast<std::uint8_t>(deviceNumber));
+    std::uint32_t sent = 0;
+    while (sent < imageLength) {
+      const std::uint32_t n = std::min(imageLength - sent, kDownloadChunk);
+      kiv::wire::put16be(page, kDownloadPageLength, static_cast<std::uint16_t>(n + 5));
+      std::memcpy(page.data() + kDownloadHeader, image + sent, n);
+      rc = SES_SendDiagnosticCommand(serialNumber, n + kDownloadHeader, page.data());
+      if (rc == SES_Success) {
+        std::array<std::uint8_t, kStatusLength> status{};
+        rc = readShortStatus(serialNumber, status);
+        if (rc == SES_Success && status[kStatusByte] != 0) {
+          KIV_TRACE("SES_DownloadFwTransfer: ShortEnc Status = %d!!!!\n", static_cast<int>(status[kStatusByte]));
+          rc = SES_ShortEncStatus;
+        }
+      }
+      sent += n;
+      KIV_TRACE("SES_DownloadFwTransfer: SendDiag Data rc=%d, ", rc);
+      KIV_TRACE("(Sent/Total): %d / %d (%f%%)\n", static_cast<int>(sent), static_cast<int>(imageLength),
+                static_cast<double>(sent) / static_cast<double>(imageLength) * 100.0);
+      if (rc != SES_Success) break;
+    }
+  }
+  KIV_TRACE("SES_DownloadFwTransfer: Exit, rc = %d\n", rc);
+  return rc;
+}
+
+std::int32_t SES_DownloadFwCommit(const char* serialNumber, int deviceNumber) {
+  KIV_TRACE("SES_DownloadFwCommit: Entry SN:%s, Dev:%d\n", serialNumber != nullptr ? serialNumber : "(null)",
+            deviceNumber);
+  if (!validDevice("SES_DownloadFwCommit", deviceNumber)) {
+    KIV_TRACE("SES_DownloadFwCommit: Exit, rc = %d\n", SES_RequestFailed);
+    return SES_RequestFailed;
+  }
+  if (!openOnDemand()) return SES_ConnectionFailed;
+
+  std::array<std::uint8_t, kDownloadPageSize> page{};
+  startDownloadPage(page, deviceNumber, kPhaseCommit);
+  std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, kDownloadHeader, page.data());
+  KIV_TRACE("SES_DownloadFwCommit: SendDiag Commit rc = %d\n", rc);
+  if (rc == SES_Success) {
+    SES_SleepSeconds(kCommitWaitSeconds);
+    for (int poll = 0; poll < kCommitPolls; ++poll) {
+      std::array<std::uint8_t, kStatusLength> status{};
+      rc = readShortStatus(serialNumber, status);
+      KIV_TRACE("SES_DownloadFwCommit: RecvDiag ShortEncStatus rc = %d\n", rc);
+      if (rc != SES_Success) continue;
+      SES_SleepSeconds(kStatusSettleSeconds);
+      if (status[kStatusByte] != 0) {
+        KIV_TRACE("SES_DownloadFwCommit: ShortEnc Status = %d!!!!\n", static_cast<int>(status[kStatusByte]));
+        rc = SES_ShortEncStatus;
+      }
+      break;
+    }
+  }
+  KIV_TRACE("SES_DownloadFwCommit: Exit, rc = %d\n", rc);
+  return rc;
+}

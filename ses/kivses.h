@@ -1,8 +1,76 @@
 // Enclosure services: SES diagnostic pages of a device named by its serial
 // number, with retries and firmware download.
+//
+// Every page travels as one SEND DIAGNOSTIC or RECEIVE DIAGNOSTIC RESULTS
+// wrapped in a request block (layout in ses/kivsesblock.h). On a 64-bit host
+// the block's dataAddress field holds the full address of the block's data
+// area as 8 bytes, most significant first, at block offsets 176 to 183.
+//
+// The module keeps one library connection, opened on demand by every
+// operation and closed only by SES_CloseCIConnection. It assumes one thread.
 #ifndef KIV_SES_KIVSES_H
 #define KIV_SES_KIVSES_H
 
 #include <cstdint>
+
+// Result codes; 0 is success.
+enum SesResult : std::int32_t {
+  SES_Success = 0,
+  SES_ShortEncStatus = 86,          // page 8 came back with a nonzero status
+  SES_ConnectionFailed = 4097,      // the library connection did not open
+  SES_StringPageFailed = 4098,      // a string-page exchange failed, not busy
+  SES_RequestFailed = 4101,         // the request failed, or was refused unsent
+  SES_Busy = 4107,                  // the send failed with EBUSY
+};
+
+// Page codes used by number.
+constexpr std::uint8_t SES_PageStringInOut = 4;
+constexpr std::uint8_t SES_PageShortEnclosureStatus = 8;
+
+// Checked before anything is sent; a request outside them gives 4101 with a
+// trace line saying why. A longer serial number would not fit its field and
+// would address another device; a device number of 64 or more would set the
+// phase bits of a download page.
+constexpr std::size_t SES_MaxSerialNumber = 37;
+constexpr std::uint32_t SES_MaxPageLength = 65535;
+constexpr int SES_MaxDeviceNumber = 63;
+
+// Retry schedule of SES_WritePage and SES_ReadPage, in microseconds, read
+// afresh at each attempt. The k-th attempt waits step * (k-1) * k / 2 first;
+// attempts go on while the time waited is below the limit. A step of 0 with
+// a limit above 0 makes one attempt (it could never reach the limit).
+struct SESRetrySchedule {
+  std::uint32_t step;
+  std::uint32_t limit;
+};
+extern SESRetrySchedule SESRetryOne;  // {25000, 3000000}
+
+// Every wait of the module goes through these; tests replace them.
+extern void (*SES_SleepSeconds)(unsigned seconds);
+extern void (*SES_SleepMicroseconds)(std::uint32_t microseconds);
+
+// Writes length bytes of page (page header included) and confirms them
+// through the Short Enclosure Status page. 0, 86, 4097, 4101 or 4107.
+std::int32_t SES_WritePage(const char* serialNumber, std::uint32_t length, const std::uint8_t* page);
+// Reads length bytes of page pageCode into buffer. 0, 4097, 4101 or 4107.
+// A failed read may still have filled buffer when only the status read
+// after it failed.
+std::int32_t SES_ReadPage(const char* serialNumber, std::uint8_t pageCode, std::uint32_t length,
+                          std::uint8_t* buffer);
+// Sends outPage, waits delayMilliseconds (even after a failed send), then
+// reads inLength bytes of page 4, once. 0, 4097, 4098 or 4107.
+std::int32_t SES_ReadStringPage(const char* serialNumber, std::uint32_t outLength, const std::uint8_t* outPage,
+                                std::uint32_t inLength, std::uint8_t* inBuffer, std::uint32_t delayMilliseconds);
+// Closes the module's connection, if open.
+void SES_CloseCIConnection();
+
+// Firmware download to device deviceNumber (0 to 63) behind the enclosure:
+// the start page, a 10 s wait, then the image in pages of at most 503 bytes,
+// each confirmed through page 8. 0, 86, 4097, 4101 or 4107.
+std::int32_t SES_DownloadFwTransfer(const char* serialNumber, int deviceNumber, const std::uint8_t* image,
+                                    std::uint32_t imageLength);
+// The commit page, a 20 s wait, up to 10 status polls, 5 s after the first
+// readable status. 0, 86, 4097, 4101 or 4107.
+std::int32_t SES_DownloadFwCommit(const char* serialNumber, int deviceNumber);
 
 #endif

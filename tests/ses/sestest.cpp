@@ -1,0 +1,40 @@
+#include "sestest.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "debug/kivdebug.h"
+#include "kivtestsupport.h"
+#include "ses/kivses.h"
+
+namespace sestest {
+namespace {
+std::vector<std::string> g_waits;
+void recordSeconds(unsigned s) { g_waits.push_back("s" + std::to_string(s)); }
+void recordMicroseconds(std::uint32_t u) { g_waits.push_back("u" + std::to_string(u)); }
+}  // namespace
+
+const std::vector<std::string>& waits() { return g_waits; }
+
+std::string waitList() {
+  std::string text;
+  for (const std::string& w : g_waits) text += (text.empty() ? "" : " ") + w;
+  return text;
+}
+
+Run run(const std::function<void()>& body) {
+  kivtest::TempDir tmp;
+  const std::string dir = tmp.path();
+  kivtest::ChildResult r = kivtest::runInChild([&] {
+    KIV_DebugDir = dir.c_str();
+    KIV_OpenTraceFile("sestest");
+    SES_SleepSeconds = recordSeconds;
+    SES_SleepMicroseconds = recordMicroseconds;
+    body();
+    std::fflush(stdout);
+    std::exit(0);
+  });
+  return Run{r.status, r.out, kivtest::traceEvents(kivtest::readOnlyTrace(dir))};
+}
+
+}  // namespace sestest
