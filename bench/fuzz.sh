@@ -4,11 +4,12 @@
 #   bench/fuzz.sh [SECONDS] [TARGET...]
 # New inputs stay in build/fuzz/work/<target>; findings (crash-*, leak-*,
 # timeout-*) land in build/fuzz/findings/<target>. Exits nonzero on a finding.
+# KIV_FUZZ_BUILD names another build folder.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
-build="$top/build/fuzz"
+build="${KIV_FUZZ_BUILD:-$top/build/fuzz}"
 gen=()
 command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" "${gen[@]}" -DKIV_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -6,6 +6,7 @@ kiv_need_packages() {
   command -v cmake >/dev/null 2>&1 || missing+=(cmake)
   command -v g++ >/dev/null 2>&1 || missing+=(g++)
   command -v gzip >/dev/null 2>&1 || missing+=(gzip)
+  command -v groff >/dev/null 2>&1 || missing+=(groff-base)
   command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
   [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
   [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)

@@ -1,0 +1,1 @@
+kiv_add_fuzz(ses LIBS kivses nici_fake)
