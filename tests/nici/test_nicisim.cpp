@@ -107,7 +107,7 @@ Block downloadPage(std::uint8_t flag, const Block& image) {
   put16be(p, 2, static_cast<std::uint16_t>(5 + image.size()));
   put8(p, 4, 0x3C);
   put8(p, 8, static_cast<std::uint8_t>(flag | 5));
-  std::memcpy(p.data() + 9, image.data(), image.size());
+  if (!image.empty()) std::memcpy(p.data() + 9, image.data(), image.size());
   return p;
 }
 
