@@ -1,0 +1,1 @@
+kiv_add_fuzz(simdecoder LIBS nici)
