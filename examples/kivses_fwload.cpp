@@ -18,7 +18,7 @@
 namespace {
 
 void noWaitSeconds(unsigned) {}
-void noWaitMicroseconds(std::uint32_t) {}
+void noWaitMicroseconds(std::uint64_t) {}
 
 int usage() {
   std::fprintf(stderr, "usage: kivses_fwload SERIAL DEVICE IMAGEFILE [--no-wait]\n");

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -23,12 +24,20 @@ SESRetrySchedule SESRetryOne = {25000, 3000000};
 namespace {
 
 void systemSleepSeconds(unsigned seconds) { sleep(seconds); }
-void systemSleepMicroseconds(std::uint32_t microseconds) { usleep(microseconds); }
+// usleep is only sure to take waits below a second: whole seconds go to sleep.
+void systemSleepMicroseconds(std::uint64_t microseconds) {
+  constexpr std::uint64_t kPerSecond = 1000000;
+  if (microseconds >= kPerSecond) {
+    sleep(static_cast<unsigned>(std::min<std::uint64_t>(microseconds / kPerSecond, UINT_MAX)));
+    microseconds %= kPerSecond;
+  }
+  usleep(static_cast<useconds_t>(microseconds));
+}
 
 }  // namespace
 
 void (*SES_SleepSeconds)(unsigned seconds) = systemSleepSeconds;
-void (*SES_SleepMicroseconds)(std::uint32_t microseconds) = systemSleepMicroseconds;
+void (*SES_SleepMicroseconds)(std::uint64_t microseconds) = systemSleepMicroseconds;
 
 namespace {
 
@@ -102,7 +111,12 @@ void buildBlock(Bytes block, const char* serialNumber, std::uint32_t L, bool sen
   putArea(block, SRB::area(3), presentArea(static_cast<std::uint32_t>(SRB::kDataPage) + L, SRB::kTrailingAreaSize));
   put16be(block, SRB::kTransaction, FN_ISAL_SCSI);
   put16be(block, SRB::kFixed154, SRB::kFixed154Value);
-  put64be(block, SRB::kDataAddress, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(block.data() + SRB::kData)));
+  const auto dataAddress = reinterpret_cast<std::uintptr_t>(block.data() + SRB::kData);
+  if constexpr (sizeof(std::uintptr_t) > 4) {
+    put64be(block, SRB::kDataAddress, dataAddress);
+  } else {
+    put32be(block, SRB::kDataAddress, static_cast<std::uint32_t>(dataAddress));
+  }
   put16be(block, SRB::kData + SRB::kDataFixed6, SRB::kDataFixed6Value);
   const std::array<std::uint8_t, 6> cdb = {
       send ? SRB::kOpSendDiagnostic : SRB::kOpReceiveDiagnosticResults,
@@ -215,6 +229,10 @@ std::int32_t readShortStatus(const char* serialNumber, std::array<std::uint8_t, 
   return SES_RecvDiagnosticResult(serialNumber, SES_PageShortEnclosureStatus, kStatusLength, status.data());
 }
 
+// The retry counters stop at their largest value rather than wrap round,
+// which would start the wait afresh and could keep the loop going.
+std::uint32_t addCapped(std::uint32_t a, std::uint32_t b) { return b > UINT32_MAX - a ? UINT32_MAX : a + b; }
+
 // The retry schedule shared by writes and reads; attempt returns a result
 // code.
 template <typename Attempt>
@@ -224,12 +242,12 @@ std::int32_t withRetries(const char* function, Attempt&& attempt) {
   std::uint32_t nextDelay = 0;
   for (;;) {
     KIV_TRACE("%s: Trying %u %u\n", function, stepSum, waited);
-    waited += nextDelay;
+    waited = addCapped(waited, nextDelay);
     SES_SleepMicroseconds(nextDelay);
     const std::uint32_t step = SESRetryOne.step;
-    stepSum += step;
+    stepSum = addCapped(stepSum, step);
     std::int32_t rc = attempt();
-    nextDelay += stepSum;
+    nextDelay = addCapped(nextDelay, stepSum);
     if (rc == SES_Success) return rc;
     // With a step of 0 the time waited could never reach the limit.
     if (waited >= SESRetryOne.limit || step == 0) {
@@ -245,6 +263,13 @@ bool validDevice(const char* function, int deviceNumber) {
   return false;
 }
 
+// A request refused before anything was sent ends with the operation's exit
+// line.
+std::int32_t refused(const char* function) {
+  KIV_TRACE("%s: Exit, rc = %d\n", function, SES_RequestFailed);
+  return SES_RequestFailed;
+}
+
 void startDownloadPage(std::array<std::uint8_t, kDownloadPageSize>& page, int deviceNumber, std::uint8_t phase) {
   page.fill(0);
   kiv::wire::put8(page, 0, SES_PageStringInOut);
@@ -256,6 +281,8 @@ void startDownloadPage(std::array<std::uint8_t, kDownloadPageSize>& page, int de
 }  // namespace
 
 std::int32_t SES_WritePage(const char* serialNumber, std::uint32_t length, const std::uint8_t* page) {
+  // Refused once, not on every attempt of the schedule.
+  if (!fitsRequest("SES_WritePage", serialNumber, length, page)) return refused("SES_WritePage");
   if (!openOnDemand()) return SES_ConnectionFailed;
   return withRetries("SES_WritePage", [&] {
     std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, length, page);
@@ -273,6 +300,7 @@ std::int32_t SES_WritePage(const char* serialNumber, std::uint32_t length, const
 
 std::int32_t SES_ReadPage(const char* serialNumber, std::uint8_t pageCode, std::uint32_t length,
                           std::uint8_t* buffer) {
+  if (!fitsRequest("SES_ReadPage", serialNumber, length, buffer)) return refused("SES_ReadPage");
   if (!openOnDemand()) return SES_ConnectionFailed;
   return withRetries("SES_ReadPage", [&] {
     std::int32_t rc = SES_RecvDiagnosticResult(serialNumber, pageCode, length, buffer);
@@ -284,10 +312,15 @@ std::int32_t SES_ReadPage(const char* serialNumber, std::uint8_t pageCode, std::
 
 std::int32_t SES_ReadStringPage(const char* serialNumber, std::uint32_t outLength, const std::uint8_t* outPage,
                                 std::uint32_t inLength, std::uint8_t* inBuffer, std::uint32_t delayMilliseconds) {
+  // A refusal is 4101, not a failed exchange, and waits for nothing.
+  if (!fitsRequest("SES_ReadStringPage", serialNumber, outLength, outPage) ||
+      !fitsRequest("SES_ReadStringPage", serialNumber, inLength, inBuffer)) {
+    return refused("SES_ReadStringPage");
+  }
   if (!openOnDemand()) return SES_ConnectionFailed;
   std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, outLength, outPage);
   // The device needs the time to build its answer, even after a failed send.
-  SES_SleepMicroseconds(static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{delayMilliseconds} * 1000u, UINT32_MAX)));
+  SES_SleepMicroseconds(std::uint64_t{delayMilliseconds} * 1000u);
   if (rc == SES_Success) rc = SES_RecvDiagnosticResult(serialNumber, SES_PageStringInOut, inLength, inBuffer);
   if (rc == SES_Success) return rc;
   if (rc != SES_Busy) rc = SES_StringPageFailed;
@@ -306,9 +339,13 @@ std::int32_t SES_DownloadFwTransfer(const char* serialNumber, int deviceNumber, 
                                     std::uint32_t imageLength) {
   KIV_TRACE("SES_DownloadFwTransfer: Entry SN:%s, Dev:%d\n", serialNumber != nullptr ? serialNumber : "(null)",
             deviceNumber);
-  if (!validDevice("SES_DownloadFwTransfer", deviceNumber) || (imageLength > 0 && image == nullptr)) {
-    KIV_TRACE("SES_DownloadFwTransfer: Exit, rc = %d\n", SES_RequestFailed);
-    return SES_RequestFailed;
+  if (!fitsRequest("SES_DownloadFwTransfer", serialNumber, 0, nullptr) ||
+      !validDevice("SES_DownloadFwTransfer", deviceNumber)) {
+    return refused("SES_DownloadFwTransfer");
+  }
+  if (imageLength > 0 && image == nullptr) {
+    KIV_TRACE("SES_DownloadFwTransfer: no image for %u bytes, nothing sent\n", imageLength);
+    return refused("SES_DownloadFwTransfer");
   }
   if (!openOnDemand()) return SES_ConnectionFailed;
 
@@ -347,9 +384,9 @@ std::int32_t SES_DownloadFwTransfer(const char* serialNumber, int deviceNumber, 
 std::int32_t SES_DownloadFwCommit(const char* serialNumber, int deviceNumber) {
   KIV_TRACE("SES_DownloadFwCommit: Entry SN:%s, Dev:%d\n", serialNumber != nullptr ? serialNumber : "(null)",
             deviceNumber);
-  if (!validDevice("SES_DownloadFwCommit", deviceNumber)) {
-    KIV_TRACE("SES_DownloadFwCommit: Exit, rc = %d\n", SES_RequestFailed);
-    return SES_RequestFailed;
+  if (!fitsRequest("SES_DownloadFwCommit", serialNumber, 0, nullptr) ||
+      !validDevice("SES_DownloadFwCommit", deviceNumber)) {
+    return refused("SES_DownloadFwCommit");
   }
   if (!openOnDemand()) return SES_ConnectionFailed;
 

@@ -4,7 +4,8 @@
 // Every page travels as one SEND DIAGNOSTIC or RECEIVE DIAGNOSTIC RESULTS
 // wrapped in a request block (layout in ses/kivsesblock.h). On a 64-bit host
 // the block's dataAddress field holds the full address of the block's data
-// area as 8 bytes, most significant first, at block offsets 176 to 183.
+// area as 8 bytes, most significant first, at block offsets 176 to 183; on a
+// 32-bit host it is the 4-byte address at 176 followed by 4 zero bytes.
 //
 // The module keeps one library connection, opened on demand by every
 // operation and closed only by SES_CloseCIConnection. It assumes one thread.
@@ -47,7 +48,7 @@ extern SESRetrySchedule SESRetryOne;  // {25000, 3000000}
 
 // Every wait of the module goes through these; tests replace them.
 extern void (*SES_SleepSeconds)(unsigned seconds);
-extern void (*SES_SleepMicroseconds)(std::uint32_t microseconds);
+extern void (*SES_SleepMicroseconds)(std::uint64_t microseconds);
 
 // Writes length bytes of page (page header included) and confirms them
 // through the Short Enclosure Status page. 0, 86, 4097, 4101 or 4107.
@@ -58,7 +59,8 @@ std::int32_t SES_WritePage(const char* serialNumber, std::uint32_t length, const
 std::int32_t SES_ReadPage(const char* serialNumber, std::uint8_t pageCode, std::uint32_t length,
                           std::uint8_t* buffer);
 // Sends outPage, waits delayMilliseconds (even after a failed send), then
-// reads inLength bytes of page 4, once. 0, 4097, 4098 or 4107.
+// reads inLength bytes of page 4, once. 0, 4097, 4098 or 4107; 4101 for a
+// request refused unsent (nothing sent, no wait).
 std::int32_t SES_ReadStringPage(const char* serialNumber, std::uint32_t outLength, const std::uint8_t* outPage,
                                 std::uint32_t inLength, std::uint8_t* inBuffer, std::uint32_t delayMilliseconds);
 // Closes the module's connection, if open.

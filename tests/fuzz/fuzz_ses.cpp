@@ -1,10 +1,12 @@
 // The enclosure operations fed arbitrary library behaviour and answers
 // through the fake library: whatever comes back, nothing outside a buffer
 // is touched, a failed receive leaves the caller's buffer alone, every code
-// is one of the module's, and no wait is ever slept.
+// is one of the module's, what would not fit is refused unopened and
+// unsent, and no wait is ever slept.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "nici/nicifake.h"
@@ -23,7 +25,7 @@ struct Reader {
 };
 
 void noSeconds(unsigned) {}
-void noMicroseconds(std::uint32_t) {}
+void noMicroseconds(std::uint64_t) {}
 
 bool knownCode(std::int32_t rc) {
   switch (rc) {
@@ -70,9 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     fake.sends.push_back(s);
   }
-  const std::uint32_t length = in.half() % 1200;
+  // Now and then one byte more than the command can carry.
+  const std::uint16_t rawLength = in.half();
+  const std::uint32_t length = rawLength >= 0xFFF0 ? 65536u : rawLength % 1200u;
   std::vector<std::uint8_t> rest(in.data, in.data + in.size);
-  const char* serial = (flags & 2) != 0 ? "ENCLOSURE-SERIAL-0123456789" : "E1";
+  // The last serial number is one character too long for its field.
+  static const std::string serials[] = {"E1", "ENCLOSURE-SERIAL-0123456789", std::string(37, 'S'), std::string(38, 'S')};
+  const std::size_t serialChoice = (flags >> 1) & 3u;
+  const char* serial = serials[serialChoice].c_str();
+  const bool tooLong = serialChoice == 3 || (length > 65535 && (which == 1 || which == 2 || which == 5));
 
   std::int32_t rc = 0;
   // Guard bytes on both sides of the caller's buffer.
@@ -88,8 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 2:
       rc = SES_ReadStringPage(serial, static_cast<std::uint32_t>(rest.size()), rest.data(), length, inside, flags);
       if (rc == SES_Success) break;
-      // A failed string read hands back 4097, 4098 or 4107 only.
-      if (rc != SES_ConnectionFailed && rc != SES_StringPageFailed && rc != SES_Busy) std::abort();
+      // A failed string read hands back 4097, 4098 or 4107, or 4101 when refused unsent.
+      if (rc != SES_ConnectionFailed && rc != SES_StringPageFailed && rc != SES_Busy &&
+          !(rc == SES_RequestFailed && tooLong))
+        std::abort();
       break;
     case 3:
       rc = SES_DownloadFwTransfer(serial, flags % 70, rest.data(), static_cast<std::uint32_t>(rest.size()));
@@ -107,6 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
   }
   if (!knownCode(rc)) std::abort();
+  // What would not fit is refused before the connection is even opened.
+  if (tooLong && (rc != SES_RequestFailed || fake.openCount != 0 || !fake.sentBlocks.empty())) std::abort();
   for (std::size_t k = 0; k < 32; ++k)
     if (buffer[k] != 0xA5 || buffer[buffer.size() - 1 - k] != 0xA5) std::abort();
   if ((flags & 1) != 0 && (rc != SES_ConnectionFailed && rc != SES_RequestFailed)) std::abort();

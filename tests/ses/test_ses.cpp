@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <regex>
 #include <string>
@@ -238,6 +239,15 @@ TEST(SesRetry, SuccessAtOnceAndOneAttemptSchedules) {
       {{0, 3000000}, {nicifake::Send{}, status(1)}, "86|u0",
        {"kivses:SES_WritePage: Trying 0 0", "kivses:SES_WritePage: ShortEnc Status = 1!!!!",
         "kivses:SES_WritePage: Exit, rc = 86"}},
+      // Counters that wrapped round would start the wait afresh; capped, the
+      // time waited reaches the limit at the third attempt.
+      {{2147483649u, 4294967295u},
+       {nicifake::Send{}, status(1), nicifake::Send{}, status(1), nicifake::Send{}, status(1)},
+       "86|u0 u2147483649 u4294967295",
+       {"kivses:SES_WritePage: Trying 0 0", "kivses:SES_WritePage: ShortEnc Status = 1!!!!",
+        "kivses:SES_WritePage: Trying 2147483649 0", "kivses:SES_WritePage: ShortEnc Status = 1!!!!",
+        "kivses:SES_WritePage: Trying 4294967295 2147483649", "kivses:SES_WritePage: ShortEnc Status = 1!!!!",
+        "kivses:SES_WritePage: Exit, rc = 86"}},
   };
   for (const Case& c : cases) {
     sestest::Run r = sestest::run([&] {
@@ -312,29 +322,87 @@ TEST(SesStringPage, WaitsEvenAfterAFailedSendAndMapsCodes) {
   }
 }
 
-TEST(SesRefusals, NothingIsSentForWhatWouldNotFit) {
+// Refused before the connection is even opened: 4101 at once, with the
+// reason and the operation's exit line, and no attempt, send or wait.
+TEST(SesRefusals, NothingIsOpenedSentOrWaitedFor) {
+  struct Case {
+    std::function<std::int32_t()> call;
+    const char* reason;
+    const char* op;
+  };
+  static std::uint8_t big[65536];
+  static const std::string longSerial(38, 'S');
+  const Case cases[] = {
+      {[] { return SES_WritePage(longSerial.c_str(), 9, kPage9); },
+       "serial number longer than 37 characters, nothing sent", "SES_WritePage"},
+      {[] { return SES_WritePage("ENC1", 65536, big); }, "length 65536 over 65535, nothing sent", "SES_WritePage"},
+      {[] { return SES_ReadPage(nullptr, 2, 4, big); }, "no serial number, nothing sent", "SES_ReadPage"},
+      {[] { return SES_ReadPage("ENC1", 2, 4, nullptr); }, "no buffer for 4 bytes, nothing sent", "SES_ReadPage"},
+      {[] { return SES_ReadStringPage(longSerial.c_str(), 9, kPage9, 8, big, 250); },
+       "serial number longer than 37 characters, nothing sent", "SES_ReadStringPage"},
+      {[] { return SES_ReadStringPage("ENC1", 9, kPage9, 65536, big, 250); }, "length 65536 over 65535, nothing sent",
+       "SES_ReadStringPage"},
+      {[] { return SES_DownloadFwTransfer("ENC1", 64, big, 10); }, "device number 64 outside 0 to 63, nothing sent",
+       "SES_DownloadFwTransfer"},
+      {[] { return SES_DownloadFwTransfer(longSerial.c_str(), 5, big, 10); },
+       "serial number longer than 37 characters, nothing sent", "SES_DownloadFwTransfer"},
+      {[] { return SES_DownloadFwTransfer("ENC1", 5, nullptr, 10); }, "no image for 10 bytes, nothing sent",
+       "SES_DownloadFwTransfer"},
+      {[] { return SES_DownloadFwCommit("ENC1", -1); }, "device number -1 outside 0 to 63, nothing sent",
+       "SES_DownloadFwCommit"},
+  };
+  for (const Case& c : cases) {
+    sestest::Run r = sestest::run([&] {
+      nicifake::reset();
+      std::int32_t rc = c.call();
+      std::printf("%d|%d|%zu|%s", rc, nicifake::state().openCount, nicifake::state().sentBlocks.size(),
+                  sestest::waitList().c_str());
+    });
+    EXPECT_EQ(r.out, "4101|0|0|") << c.reason;
+    ASSERT_GE(r.events.size(), 2u) << c.reason;
+    const std::string op = std::string("kivses:") + c.op + ": ";
+    EXPECT_EQ(Events(r.events.end() - 2, r.events.end()), (Events{op + c.reason, op + "Exit, rc = 4101"}));
+  }
+}
+
+// The largest serial number and page length that fit are sent.
+TEST(SesRefusals, LimitsThemselvesAreSent) {
   sestest::Run r = sestest::run([] {
     nicifake::reset();
-    const std::string longSerial(38, 'S');
-    static std::uint8_t big[65536];
-    SESRetryOne.limit = 0;
-    std::printf("%d ", SES_WritePage(longSerial.c_str(), 9, kPage9));
-    std::printf("%d ", SES_WritePage("ENC1", 65536, big));
-    std::printf("%d ", SES_DownloadFwTransfer("ENC1", 64, big, 10));
-    std::printf("%d ", SES_DownloadFwCommit("ENC1", -1));
-    std::printf("%d ", SES_ReadPage(nullptr, 2, 4, big));
-    std::printf("%zu", nicifake::state().sentBlocks.size());
+    static std::uint8_t page[65535];
+    const std::string serial(37, 'S');
+    std::printf("%d ", SES_ReadPage(serial.c_str(), 2, 65535, page));
+    const Block& b = nicifake::state().sentBlocks.at(0);
+    std::printf("%zu %c %u", b.size(), b.at(46), b.at(47));
   });
-  EXPECT_EQ(r.out, "4101 4101 4101 4101 4101 0");
-  auto has = [&](const std::string& e) {
-    for (const std::string& x : r.events)
-      if (x == e) return true;
-    return false;
-  };
-  EXPECT_TRUE(has("kivses:SES_SendDiagnosticCommand: serial number longer than 37 characters, nothing sent"));
-  EXPECT_TRUE(has("kivses:SES_SendDiagnosticCommand: length 65536 over 65535, nothing sent"));
-  EXPECT_TRUE(has("kivses:SES_DownloadFwTransfer: device number 64 outside 0 to 63, nothing sent"));
-  EXPECT_TRUE(has("kivses:SES_DownloadFwCommit: device number -1 outside 0 to 63, nothing sent"));
+  EXPECT_EQ(r.out, "0 65776 S 0");
+}
+
+// Whichever operation opens, a failed open traces the same text, sends
+// nothing, and leaves the next operation to open again.
+TEST(SesConnection, EveryOperationReportsTheFailedOpenAlike) {
+  sestest::Run r = sestest::run([] {
+    nicifake::reset();
+    nicifake::state().openResults = {-1, -1, -1, -1, -1};
+    std::uint8_t buffer[8] = {};
+    std::printf("%d ", SES_WritePage("ENC1", 9, kPage9));
+    std::printf("%d ", SES_ReadPage("ENC1", 2, 4, buffer));
+    std::printf("%d ", SES_ReadStringPage("ENC1", 9, kPage9, 8, buffer, 250));
+    std::printf("%d ", SES_DownloadFwTransfer("ENC1", 5, kPage9, 9));
+    std::printf("%d|", SES_DownloadFwCommit("ENC1", 5));
+    std::printf("%d %zu|%s", nicifake::state().openCount, nicifake::state().sentBlocks.size(),
+                sestest::waitList().c_str());
+  });
+  EXPECT_EQ(r.out, "4097 4097 4097 4097 4097|5 0|");
+  Events failed(5, "kivses:SES_WritePage: Connection Failed (RC = -1)");
+  Events others;
+  for (const std::string& e : r.events) {
+    if (e.find("Connection Failed") == std::string::npos) others.push_back(e);
+  }
+  // Only the download entry lines besides: no exit line after a failed open.
+  EXPECT_EQ(others, (Events{"kivses:SES_DownloadFwTransfer: Entry SN:ENC1, Dev:5",
+                            "kivses:SES_DownloadFwCommit: Entry SN:ENC1, Dev:5"}));
+  EXPECT_EQ(r.events.size(), 7u);
 }
 
 // The progress line continues the unended data line after its own prefix,
