@@ -24,21 +24,11 @@
 #include "debug/kivdump.h"
 #include "debug/kivhousekeeping.h"
 #include "debug/kivtrace.h"
+#include "fuzzinput.h"
 
 namespace {
 
-struct Reader {
-  const std::uint8_t* data;
-  std::size_t size;
-  bool empty() const { return size == 0; }
-  std::uint8_t byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
-  std::uint16_t half() { return static_cast<std::uint16_t>((byte() << 8) | byte()); }
-  std::uint32_t word() { return (std::uint32_t{half()} << 16) | half(); }
-};
+using kivfuzz::Reader;
 
 // Longest line a dump writes, its NUL excluded, and the longest text of a
 // command-line record.

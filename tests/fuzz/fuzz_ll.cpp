@@ -9,22 +9,14 @@
 #include <vector>
 
 #include "ll/LL.h"
+#include "fuzzinput.h"
 
 namespace {
 
 constexpr int kPool = 12;
 constexpr int kNone = -1;  // a null pNext in the model
 
-struct Reader {
-  const std::uint8_t* data;
-  std::size_t size;
-  bool empty() const { return size == 0; }
-  std::uint8_t byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
-};
+using kivfuzz::Reader;
 
 struct Record {
   LL_Item link;  // first, as the list requires

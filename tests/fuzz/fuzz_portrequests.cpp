@@ -11,18 +11,10 @@
 #include "debug/kivcodes.h"
 #include "nici/nicifake.h"
 #include "servicemode/kivservicemode.h"
+#include "fuzzinput.h"
 
 namespace {
-struct Reader {
-  const std::uint8_t* data;
-  std::size_t size;
-  std::uint8_t byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
-  std::uint32_t word() { return (std::uint32_t{byte()} << 24) | (byte() << 16) | (byte() << 8) | byte(); }
-};
+using kivfuzz::Reader;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

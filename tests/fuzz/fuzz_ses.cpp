@@ -11,18 +11,10 @@
 
 #include "nici/nicifake.h"
 #include "ses/kivses.h"
+#include "fuzzinput.h"
 
 namespace {
-struct Reader {
-  const std::uint8_t* data;
-  std::size_t size;
-  std::uint8_t byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
-  std::uint16_t half() { return static_cast<std::uint16_t>(byte() << 8 | byte()); }
-};
+using kivfuzz::Reader;
 
 void noSeconds(unsigned) {}
 void noMicroseconds(std::uint64_t) {}

@@ -25,6 +25,7 @@
 #include "debug/kivcodes.h"
 #include "nici/nicisim.h"
 #include "ses/kivsesblock.h"
+#include "fuzzinput.h"
 
 namespace {
 
@@ -40,18 +41,7 @@ constexpr std::uint32_t kMaxTemplatePage = 4096;
 constexpr std::uint32_t kMaxRawSize = S::kMaxPageLength + 240;
 constexpr const char* kSerials[] = {"SN0001", "ENC.A-1:x_Y", "Z"};
 
-struct Reader {
-  const std::uint8_t* data;
-  std::size_t size;
-  bool empty() const { return size == 0; }
-  std::uint8_t byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
-  std::uint16_t half() { return static_cast<std::uint16_t>((byte() << 8) | byte()); }
-  std::uint32_t word() { return (std::uint32_t{half()} << 16) | half(); }
-};
+using kivfuzz::Reader;
 
 // ---- the state ----
 

@@ -23,21 +23,11 @@
 #include "debug/kivhousekeeping.h"
 #include "debug/kivtables.h"
 #include "debug/kivtrace.h"
+#include "fuzzinput.h"
 
 namespace {
 
-struct Reader {
-  const std::uint8_t* data;
-  std::size_t size;
-  bool empty() const { return size == 0; }
-  std::uint8_t byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
-  std::uint16_t half() { return static_cast<std::uint16_t>((byte() << 8) | byte()); }
-  std::uint32_t word() { return (std::uint32_t{half()} << 16) | half(); }
-};
+using kivfuzz::Reader;
 
 // ---- the trace file, in a folder of our own ----
 
