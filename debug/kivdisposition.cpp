@@ -1,3 +1,4 @@
+// Intelligent tracing: the disposition table and its lookup.
 #include "debug/kivdisposition.h"
 
 #include <cstdlib>

@@ -1,3 +1,5 @@
+// Housekeeping of the trace directory at exit: the compression pass, the
+// pruning passes, and the directory walker with its per-file functions.
 #include "debug/kivhousekeeping.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// The intrusive singly linked list.
 #include "ll/LL.h"
 
 #include <cassert>
