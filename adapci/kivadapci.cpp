@@ -1,13 +1,11 @@
 // Exchange of one adapter request block through the client library.
 #include "adapci/kivadapci.h"
 
-#include <algorithm>
-#include <cstring>
-#include <memory>
-#include <new>
+#include <span>
 
+#include "adapci/kivciexchange.h"
+#include "adapci/nici.h"
 #include "debug/kivtrace.h"
-#include "nici/nici.h"
 
 #define KIV_TRACE_MODULE "kivadapci"
 
@@ -24,38 +22,23 @@ std::int32_t SendAdapCIRequest(std::uint32_t requestSize, std::uint32_t response
 
   if (niCIOpen() != 0) return ADAPCI_OpenFailed;
 
-  niCIOptions options {};
-  niCIStatus status {};
-  niCIReply reply {};
-  niCISetOptions(&options, NICI_OPTION_RESPONSE_MODE, 1);
-  niCISetOptions(&options, NICI_OPTION_SYNCHRONOUS, 1);
-  niCISetOptions(&options, NICI_OPTION_EXTRA_SIZE, responseSize);
-
   // The caller's block holds requestSize + responseSize bytes: that is both
   // the reply buffer's size and the most that may be copied back.
   const std::size_t capacity = std::size_t{requestSize} + responseSize;
-  std::unique_ptr<std::uint8_t[]> replyBuffer(new (std::nothrow) std::uint8_t[capacity > 0 ? capacity : 1]());
-  if (!replyBuffer) {
+  const kiv::wire::Bytes block(pRequest, capacity);
+  const CIExchange x = KIV_CIExchange(block, requestSize, responseSize, CIAnswerRead::AfterAnySend);
+  if (!x.sent) {
     KIV_TRACE("SendAdapCIRequest: no reply buffer of %zu bytes, nothing sent\n", capacity);
     niCIClose();
     return ADAPCI_SendFailed;
   }
-  reply.pReplyBuffer = replyBuffer.get();
 
-  int sendResult = niCISendSyncRequest(pRequest, requestSize, &options, &status, &reply);
-
-  std::uint32_t answerSize = niCIBGetRequestSize(&reply);
   KIV_TRACE("headersize =%d\n", kHeaderSizeTraced);
-  KIV_TRACE("requestSize: %d\n", static_cast<int>(answerSize));
-
-  std::size_t copySize = std::min<std::size_t>(answerSize, capacity);
-  if (copySize != answerSize) {
-    KIV_TRACE("SendAdapCIRequest: answer of %u bytes cut to %zu\n", answerSize, copySize);
+  KIV_TRACE("requestSize: %d\n", static_cast<int>(x.answerSize));
+  if (x.copied != x.answerSize) {
+    KIV_TRACE("SendAdapCIRequest: answer of %u bytes cut to %zu\n", x.answerSize, x.copied);
   }
-  const void* answer = niCIBGetRequest(&reply);
-  if (copySize > 0 && answer != nullptr) std::memmove(pRequest, answer, copySize);
 
-  kiv::wire::ConstBytes block(pRequest, capacity);
   const bool hasResult = block.size() >= ARB::kResultWord + 4;
   const std::uint8_t networkResult = hasResult ? kiv::wire::get8(block, ARB::kNetworkResult) : 0;
   const auto applicationResult =
@@ -63,9 +46,7 @@ std::int32_t SendAdapCIRequest(std::uint32_t requestSize, std::uint32_t response
   KIV_TRACE("Network result    : %d\n", static_cast<int>(networkResult));
   KIV_TRACE("Application result: %d\n", static_cast<int>(applicationResult));
 
-  replyBuffer.reset();
-
-  if (sendResult != 0) {
+  if (x.sendResult != 0) {
     niCIClose();
     return ADAPCI_SendFailed;
   }

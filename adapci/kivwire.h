@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <array>
 #include <span>
 
 namespace kiv::wire {
@@ -78,13 +79,38 @@ constexpr void put32le(Bytes b, std::size_t off, std::uint32_t v) {
 constexpr std::size_t kHeaderSize = 184;
 constexpr std::size_t kDataOffset = 184;
 
+
+// A named stretch of a block: where it starts and how many bytes it holds.
+struct Field {
+  std::size_t offset;
+  std::size_t width;
+};
+
+// The offset of the first nonzero byte in [from, to) that lies in none of
+// the given fields, or `to` when there is none: a layout check of the bytes
+// that a block leaves at zero.
+constexpr std::size_t firstStrayByte(ConstBytes b, std::size_t from, std::size_t to,
+                                     std::span<const Field> valued) {
+  for (std::size_t i = from; i < to && i < b.size(); ++i) {
+    bool named = false;
+    for (const Field& f : valued) named = named || (i >= f.offset && i - f.offset < f.width);
+    if (!named && b[i] != 0) return i;
+  }
+  return to;
+}
+
+// The 24-byte descriptor of one data area; four stand in a row in every
+// block. Offsets count from the data area.
 namespace AreaDescriptor {
 constexpr std::size_t kSize = 24;
 constexpr std::size_t kKind = 0;
 constexpr std::size_t kOffset = 16;
 constexpr std::size_t kLength = 20;
+constexpr std::size_t kCount = 4;
 constexpr std::uint8_t kAreaPresent = 8;
 constexpr std::uint8_t kNoArea = 1;
+// Every other byte of a descriptor is zero.
+constexpr std::array<Field, 3> kValuedFields{{{kKind, 1}, {kOffset, 4}, {kLength, 4}}};
 }  // namespace AreaDescriptor
 
 struct Area {
@@ -106,6 +132,18 @@ constexpr Area getArea(ConstBytes block, std::size_t at) {
               get32be(block, at + AreaDescriptor::kOffset),
               get32be(block, at + AreaDescriptor::kLength)};
 }
+using Areas = std::array<Area, AreaDescriptor::kCount>;
+
+// The four descriptors of a block, in a row from offset at.
+constexpr void putAreas(Bytes block, std::size_t at, const Areas& areas) {
+  for (std::size_t i = 0; i < areas.size(); ++i) putArea(block, at + i * AreaDescriptor::kSize, areas[i]);
+}
+constexpr Areas getAreas(ConstBytes block, std::size_t at) {
+  Areas areas{};
+  for (std::size_t i = 0; i < areas.size(); ++i) areas[i] = getArea(block, at + i * AreaDescriptor::kSize);
+  return areas;
+}
+
 constexpr Area presentArea(std::uint32_t offset, std::uint32_t length) {
   return Area{AreaDescriptor::kAreaPresent, offset, length};
 }

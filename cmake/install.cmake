@@ -1,28 +1,22 @@
 # Install layout: the utility in sbin, the simulator's control command in
-# bin, libraries in lib, public headers in include/kiv/<module>/, manual
-# pages, and a CMake package (find_package(kiv), targets kiv::kivses, ...).
+# bin, libraries in lib, the public headers (each target's HEADERS file set)
+# in include/kiv/<module>/, manual pages, and a CMake package
+# (find_package(kiv), targets kiv::kivses, ...).
 include(CMakePackageConfigHelpers)
 
 set(kiv_install_targets kivwire nici_api kivdebug LL kivadapci kivses)
-if(TARGET nici)
-  list(APPEND kiv_install_targets nici)
+if(KIV_NICI STREQUAL "sim")
+  list(APPEND kiv_install_targets nicisim)
 endif()
 install(TARGETS ${kiv_install_targets} EXPORT kivTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kiv
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kiv)
 install(TARGETS kivservicemode RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
-if(TARGET kivadapsim)
+if(KIV_NICI STREQUAL "sim")
   install(TARGETS kivadapsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-
-# Public headers only: the simulator's and the enclosure module's internals
-# and the unit-test fake stay out.
-foreach(module debug ll adapci ses nici)
-  file(GLOB headers ${PROJECT_SOURCE_DIR}/${module}/*.h)
-  list(FILTER headers EXCLUDE REGEX "(_internal|nicisim|nicifake)[^/]*\\.h$")
-  install(FILES ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kiv/${module})
-endforeach()
 
 install(EXPORT kivTargets NAMESPACE kiv:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kiv)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kivConfig.cmake.in
@@ -55,5 +49,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Storage adapter service-mode utility with
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "gzip")
+# The shared stand-in library gets its shlibs file and the ldconfig trigger.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 include(CPack)

@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
   char* end = nullptr;
   errno = 0;
   long device = std::strtol(argv[2], &end, 10);
-  if (errno != 0 || end == argv[2] || *end != '\0' || device < 0 || device > SES_MaxDeviceNumber) {
-    std::fprintf(stderr, "kivses_fwload: device number must be 0 to %d\n", SES_MaxDeviceNumber);
+  if (errno != 0 || end == argv[2] || *end != '\0' || device < 0 || device > SesDownloadPage::kMaxDeviceNumber) {
+    std::fprintf(stderr, "kivses_fwload: device number must be 0 to %d\n", SesDownloadPage::kMaxDeviceNumber);
     return 2;
   }
   std::ifstream in(argv[3], std::ios::binary);

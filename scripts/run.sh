@@ -15,8 +15,8 @@ echo "\$ kivservicemode $*"
 status=0
 "$build/servicemode/kivservicemode" "$@" || status=$?
 echo "exit status: $status"
-if [ -x "$build/nici/kivadapsim" ]; then
+if [ -x "$build/nicisim/kivadapsim" ]; then
   echo "\$ kivadapsim log"
-  "$build/nici/kivadapsim" log | tail -n 8
+  "$build/nicisim/kivadapsim" log | tail -n 8
 fi
 exit "$status"

@@ -12,6 +12,7 @@
 
 #include "adapci/kivadapci.h"
 #include "debug/kivdebug.h"
+#include "servicemode/kivportrequests.h"
 
 #define KIV_TRACE_MODULE "kivservicemode"
 
@@ -22,14 +23,6 @@ std::int32_t nAdapterPortNumber = kPortNotGiven;
 std::int32_t queryMode = 0;
 
 namespace {
-
-struct PortName {
-  const char* name;
-  std::int32_t number;
-};
-constexpr std::array<PortName, 8> kPortNames{{
-    {"1L", 1}, {"1l", 1}, {"1R", 2}, {"1r", 2}, {"2L", 3}, {"2l", 3}, {"2R", 4}, {"2r", 4},
-}};
 
 constexpr const char* kUsageText =
     "Usage: \n <1%s> -a adapter -p port {-y|-n|-q} \n"
@@ -47,7 +40,7 @@ constexpr const char* kNoFirstArgument = "(none)";
 constexpr const char* kOptionString = "+a:p:ynq";
 
 std::int32_t portNumberOf(const char* arg) {
-  for (const PortName& p : kPortNames) {
+  for (const PortRequest::PortName& p : PortRequest::kPortNames) {
     if (std::strcmp(arg, p.name) == 0) return p.number;
   }
   return kPortNotGiven;
@@ -55,40 +48,50 @@ std::int32_t portNumberOf(const char* arg) {
 
 namespace ARB = AdapterRequestBlock;
 
-constexpr std::size_t kLoopMapBlockSize = 3216;
-constexpr std::size_t kServiceModeBlockSize = 192;
-constexpr std::size_t kParamPort = ARB::kData + 0;
-constexpr std::size_t kParamValue = ARB::kData + 1;
-constexpr std::uint32_t kParameterAreaLength = 4;
-constexpr std::uint32_t kLoopMapAreaOffset = 4;
-constexpr std::uint32_t kLoopMapAreaLength = 3008;
-constexpr std::uint32_t kTrailingAreaOffset = 3012;
-constexpr std::uint32_t kTrailingAreaLength = 20;
-// The service-mode word: byte 8 of the trailing area, little-endian.
-constexpr std::size_t kServiceModeWord = ARB::kData + kTrailingAreaOffset + 8;
-constexpr std::uint32_t kServiceModeBit = 0x40;
-static_assert(kServiceModeWord == 3204);
-static_assert(ARB::kData + kTrailingAreaOffset + kTrailingAreaLength == kLoopMapBlockSize);
-
-void fillHeader(kiv::wire::Bytes block, std::uint16_t transaction) {
+void fillHeader(kiv::wire::Bytes block, std::uint16_t transaction, const kiv::wire::Areas& areas,
+                std::int32_t port, std::uint8_t value) {
   using namespace kiv::wire;
   put16be(block, ARB::kBlockKind, ARB::kKindAdapter);
   put32be(block, ARB::kBlockSize, static_cast<std::uint32_t>(block.size()));
   put32be(block, ARB::kService, ARB::kServiceAdapter);
   put8(block, ARB::kFixed56, ARB::kFixed56Value);
   put16be(block, ARB::kTransaction, transaction);
+  putAreas(block, ARB::kAreas, areas);
+  put8(block, PortRequest::kPort, static_cast<std::uint8_t>(port));
+  put8(block, PortRequest::kValue, value);
 }
 
-// An exchange whose answer cannot be trusted must not read as success: the
-// block would still hold the zero result it was sent with.
-bool exchangeFailed(std::int32_t exchangeCode, kiv::wire::ConstBytes block) {
-  return exchangeCode == ADAPCI_OpenFailed || exchangeCode == ADAPCI_SendFailed ||
-         kiv::wire::get8(block, ARB::kDirectiveStatus) != 0 ||
-         kiv::wire::get8(block, ARB::kNetworkResult) != 0;
-}
-
-std::int32_t failedExchangeResult(std::int32_t applicationResult) {
-  return applicationResult < 0 ? applicationResult : AE_Failure;
+// The adapter's result of an answered port request, as both port requests
+// judge it: AS_Warning counts as success, the two errors the flow acts on
+// are traced by name, and an exchange whose answer cannot be trusted must
+// not read as success (the block would still hold the zero result it was
+// sent with).
+std::int32_t judgeAnswer(const char* function, std::int32_t exchangeCode, kiv::wire::ConstBytes block) {
+  const auto applicationResult = static_cast<std::int16_t>(kiv::wire::get16be(block, ARB::kApplicationResult));
+  std::int32_t result = applicationResult;
+  switch (result) {
+    case AS_Warning:
+      KIV_TRACE("%s: AS_Warning\n", function);
+      result = AS_Success;
+      break;
+    case AE_LoopDown:
+      KIV_TRACE("%s: AE_LoopDown\n", function);
+      break;
+    case AE_IllegalRequest:
+      KIV_TRACE("%s: AE_IllegalRequest\n", function);
+      break;
+    default:
+      break;
+  }
+  const bool exchangeFailed = exchangeCode == ADAPCI_OpenFailed || exchangeCode == ADAPCI_SendFailed ||
+                              kiv::wire::get8(block, ARB::kDirectiveStatus) != 0 ||
+                              kiv::wire::get8(block, ARB::kNetworkResult) != 0;
+  if (exchangeFailed) {
+    result = applicationResult < 0 ? std::int32_t{applicationResult} : std::int32_t{AE_Failure};
+    KIV_TRACE("%s: exchange failed, SendAdapCIRequest rc: %d, rc: %X\n", function, exchangeCode,
+              static_cast<unsigned>(result));
+  }
+  return result;
 }
 
 [[noreturn]] void usageExit() { std::exit(SM_ExitBadCommandLine); }
@@ -103,13 +106,8 @@ void ResetParams() {
 }
 
 std::int32_t PartnerPort(std::int32_t port) {
-  switch (port) {
-    case 1: return 2;
-    case 2: return 1;
-    case 3: return 4;
-    case 4: return 3;
-    default: return kPortNotGiven;
-  }
+  return port >= PortRequest::kFirstPort && port <= PortRequest::kLastPort ? PortRequest::partnerOf(port)
+                                                                           : kPortNotGiven;
 }
 
 std::int32_t ParseParams(int argc, char** argv) {
@@ -179,46 +177,20 @@ std::int32_t ParseParams(int argc, char** argv) {
 }
 
 std::int32_t isServiceMode(std::int32_t port, std::int32_t* pSM) {
-  using namespace kiv::wire;
   KIV_TRACE("isServiceMode: Entry, port=%d.\n", port);
   *pSM = 0;
 
-  std::array<std::uint8_t, kLoopMapBlockSize> storage {};
-  Bytes block(storage);
-  fillHeader(block, FN_ADAP_GetFCLoopMap);
-  putArea(block, ARB::area(0), presentArea(0, kParameterAreaLength));
-  putArea(block, ARB::area(1), noArea());
-  putArea(block, ARB::area(2), presentArea(kLoopMapAreaOffset, kLoopMapAreaLength));
-  putArea(block, ARB::area(3), presentArea(kTrailingAreaOffset, kTrailingAreaLength));
-  put8(block, kParamPort, static_cast<std::uint8_t>(port));
-  put8(block, kParamValue, 1);
+  std::array<std::uint8_t, LoopMapRequest::kBlockSize> block{};
+  fillHeader(block, FN_ADAP_GetFCLoopMap, LoopMapRequest::kAreas, port, LoopMapRequest::kValue);
 
-  std::int32_t exchangeCode = SendAdapCIRequest(kLoopMapBlockSize, 0, storage.data());
+  std::int32_t exchangeCode = SendAdapCIRequest(LoopMapRequest::kBlockSize, 0, block.data());
   KIV_TRACE("isServiceMode: SendAdapCIRequest rc: %d\n", exchangeCode);
 
-  const auto applicationResult = static_cast<std::int16_t>(get16be(block, ARB::kApplicationResult));
-  std::int32_t result = applicationResult;
-  switch (result) {
-    case AS_Warning:
-      KIV_TRACE("isServiceMode: AS_Warning\n");
-      result = AS_Success;
-      break;
-    case AE_LoopDown:
-      KIV_TRACE("isServiceMode: AE_LoopDown\n");
-      break;
-    case AE_IllegalRequest:
-      KIV_TRACE("isServiceMode: AE_IllegalRequest\n");
-      break;
-    default:
-      break;
+  const std::int32_t result = judgeAnswer("isServiceMode", exchangeCode, block);
+  if (result == AS_Success) {
+    const std::uint32_t word = kiv::wire::get32le(block, LoopMapRequest::kServiceModeWord);
+    *pSM = (word & LoopMapRequest::kServiceModeBit) != 0 ? 1 : 0;
   }
-  if (exchangeFailed(exchangeCode, block)) {
-    result = failedExchangeResult(applicationResult);
-    KIV_TRACE("isServiceMode: exchange failed, SendAdapCIRequest rc: %d, rc: %X\n", exchangeCode,
-              static_cast<unsigned>(result));
-  }
-
-  if (result == AS_Success) *pSM = (get8(block, kServiceModeWord) & kServiceModeBit) != 0 ? 1 : 0;
 
   KIV_TRACE("isServiceMode: exit port(%d) *pSM(%X) rc: %X\n", port, static_cast<unsigned>(*pSM),
             static_cast<unsigned>(result));
@@ -226,44 +198,15 @@ std::int32_t isServiceMode(std::int32_t port, std::int32_t* pSM) {
 }
 
 std::int32_t SetServiceMode(std::int32_t port, std::int32_t value) {
-  using namespace kiv::wire;
   KIV_TRACE("SetServiceMode: Entry, port=%d bServiceMode=%d.\n", port, value);
 
-  std::array<std::uint8_t, kServiceModeBlockSize> storage {};
-  Bytes block(storage);
-  fillHeader(block, FN_ADAP_ServiceMode);
-  putArea(block, ARB::area(0), presentArea(0, kParameterAreaLength));
-  putArea(block, ARB::area(1), noArea());
-  putArea(block, ARB::area(2), noArea());
-  putArea(block, ARB::area(3), noArea());
-  put8(block, kParamPort, static_cast<std::uint8_t>(port));
-  put8(block, kParamValue, static_cast<std::uint8_t>(value));
+  std::array<std::uint8_t, ServiceModeRequest::kBlockSize> block{};
+  fillHeader(block, FN_ADAP_ServiceMode, ServiceModeRequest::kAreas, port, static_cast<std::uint8_t>(value));
 
-  std::int32_t exchangeCode = SendAdapCIRequest(kServiceModeBlockSize, 0, storage.data());
+  std::int32_t exchangeCode = SendAdapCIRequest(ServiceModeRequest::kBlockSize, 0, block.data());
   KIV_TRACE("SetServiceMode: SendAdapCIRequest, rc: %d\n", exchangeCode);
 
-  const auto applicationResult = static_cast<std::int16_t>(get16be(block, ARB::kApplicationResult));
-  std::int32_t result = applicationResult;
-  switch (result) {
-    case AS_Warning:
-      KIV_TRACE("SetServiceMode: AS_Warning\n");
-      result = AS_Success;
-      break;
-    case AE_LoopDown:
-      KIV_TRACE("SetServiceMode: AE_LoopDown\n");
-      break;
-    case AE_IllegalRequest:
-      KIV_TRACE("SetServiceMode: AE_IllegalRequest\n");
-      break;
-    default:
-      break;
-  }
-  if (exchangeFailed(exchangeCode, block)) {
-    result = failedExchangeResult(applicationResult);
-    KIV_TRACE("SetServiceMode: exchange failed, SendAdapCIRequest rc: %d, rc: %X\n", exchangeCode,
-              static_cast<unsigned>(result));
-  }
-
+  const std::int32_t result = judgeAnswer("SetServiceMode", exchangeCode, block);
   KIV_TRACE("SetServiceMode: exiting function rc: %X\n", static_cast<unsigned>(result));
   return result;
 }

@@ -12,10 +12,13 @@
 #include <memory>
 #include <new>
 
+#include "adapci/kivciexchange.h"
+#include "adapci/nici.h"
 #include "debug/kivcodes.h"
 #include "debug/kivtrace.h"
-#include "nici/nici.h"
 #include "ses/kivsesblock.h"
+#include "ses/kivsesdownloadpage.h"
+#include "ses/kivsesstatuspage.h"
 
 #define KIV_TRACE_MODULE "kivses"
 
@@ -47,19 +50,11 @@ using kiv::wire::ConstBytes;
 
 int isConnOpen = 0;
 
-constexpr std::uint32_t kStatusLength = 4;
-constexpr std::size_t kStatusByte = 1;
+namespace DLP = SesDownloadPage;
+namespace SES = ShortEnclosureStatusPage;
+using StatusPage = std::array<std::uint8_t, SES::kLength>;
+using DownloadPage = std::array<std::uint8_t, DLP::kPageSize>;
 
-// Download pages.
-constexpr std::size_t kDownloadPageSize = 512;
-constexpr std::size_t kDownloadHeader = 9;
-constexpr std::uint32_t kDownloadChunk = kDownloadPageSize - kDownloadHeader;  // 503
-constexpr std::size_t kDownloadPageLength = 2;
-constexpr std::size_t kDownloadCommandByte = 4;
-constexpr std::size_t kDownloadDeviceByte = 8;
-constexpr std::uint8_t kDownloadCommand = 0x3C;
-constexpr std::uint8_t kPhaseStart = 0x40;
-constexpr std::uint8_t kPhaseCommit = 0x80;
 constexpr unsigned kStartWaitSeconds = 10;
 constexpr unsigned kCommitWaitSeconds = 20;
 constexpr unsigned kStatusSettleSeconds = 5;
@@ -82,13 +77,13 @@ bool fitsRequest(const char* function, const char* serialNumber, std::uint32_t l
     KIV_TRACE("%s: no serial number, nothing sent\n", function);
     return false;
   }
-  std::size_t serialLength = strnlen(serialNumber, SES_MaxSerialNumber + 1);
-  if (serialLength > SES_MaxSerialNumber) {
-    KIV_TRACE("%s: serial number longer than %zu characters, nothing sent\n", function, SES_MaxSerialNumber);
+  std::size_t serialLength = strnlen(serialNumber, SRB::kSerialNumberMax + 1);
+  if (serialLength > SRB::kSerialNumberMax) {
+    KIV_TRACE("%s: serial number longer than %zu characters, nothing sent\n", function, SRB::kSerialNumberMax);
     return false;
   }
-  if (length > SES_MaxPageLength) {
-    KIV_TRACE("%s: length %u over %u, nothing sent\n", function, length, SES_MaxPageLength);
+  if (length > SRB::kMaxPageLength) {
+    KIV_TRACE("%s: length %u over %u, nothing sent\n", function, length, SRB::kMaxPageLength);
     return false;
   }
   if (length > 0 && data == nullptr) {
@@ -105,10 +100,7 @@ void buildBlock(Bytes block, const char* serialNumber, std::uint32_t L, bool sen
   put16be(block, SRB::kBlockKind, SRB::kKindSes);
   put32be(block, SRB::kBlockSize, static_cast<std::uint32_t>(block.size()));
   std::memcpy(block.data() + SRB::kSerialNumber, serialNumber, std::strlen(serialNumber) + 1);
-  putArea(block, SRB::area(0), presentArea(0, SRB::kParameterAreaSize));
-  putArea(block, SRB::area(1), send ? presentArea(SRB::kDataPage, L) : noArea());
-  putArea(block, SRB::area(2), send ? noArea() : presentArea(SRB::kDataPage, L));
-  putArea(block, SRB::area(3), presentArea(static_cast<std::uint32_t>(SRB::kDataPage) + L, SRB::kTrailingAreaSize));
+  putAreas(block, SRB::kAreas, SRB::areasFor(send, L));
   put16be(block, SRB::kTransaction, FN_ISAL_SCSI);
   put16be(block, SRB::kFixed154, SRB::kFixed154Value);
   const auto dataAddress = reinterpret_cast<std::uintptr_t>(block.data() + SRB::kData);
@@ -118,52 +110,31 @@ void buildBlock(Bytes block, const char* serialNumber, std::uint32_t L, bool sen
     put32be(block, SRB::kDataAddress, static_cast<std::uint32_t>(dataAddress));
   }
   put16be(block, SRB::kData + SRB::kDataFixed6, SRB::kDataFixed6Value);
-  const std::array<std::uint8_t, 6> cdb = {
-      send ? SRB::kOpSendDiagnostic : SRB::kOpReceiveDiagnosticResults,
-      send ? SRB::kSendDiagnosticPF : SRB::kReceivePCV,
-      send ? std::uint8_t{0} : pageCode,
-      static_cast<std::uint8_t>(L >> 8),
-      static_cast<std::uint8_t>(L),
-      0};
-  for (std::size_t i = 0; i < cdb.size(); ++i) put8(block, SRB::kCdb + i, cdb[i]);
+  put8(block, SRB::kCdb + SRB::kCdbOperation, send ? SRB::kOpSendDiagnostic : SRB::kOpReceiveDiagnosticResults);
+  put8(block, SRB::kCdb + SRB::kCdbFlags, send ? SRB::kSendDiagnosticPF : SRB::kReceivePCV);
+  put8(block, SRB::kCdb + SRB::kCdbPageCode, send ? std::uint8_t{0} : pageCode);
+  put16be(block, SRB::kCdb + SRB::kCdbLength, static_cast<std::uint16_t>(L));
 }
 
 std::int32_t SES_SendCIRequest(std::uint32_t requestSize, std::uint32_t responseSize, Bytes block) {
   using namespace kiv::wire;
-  niCIOptions options{};
-  niCIStatus status{};
-  niCIReply reply{};
-  niCISetOptions(&options, NICI_OPTION_RESPONSE_MODE, 1);
-  niCISetOptions(&options, NICI_OPTION_SYNCHRONOUS, 1);
-  niCISetOptions(&options, NICI_OPTION_EXTRA_SIZE, responseSize);
-
-  const std::size_t capacity = std::size_t{requestSize} + responseSize;
-  Buffer replyBuffer(capacity);
-  if (!replyBuffer) {
-    KIV_TRACE("SES_SendCIRequest: no reply buffer of %zu bytes, nothing sent\n", capacity);
+  const CIExchange x = KIV_CIExchange(block, requestSize, responseSize, CIAnswerRead::AfterGoodReplyStatus);
+  if (!x.sent) {
+    KIV_TRACE("SES_SendCIRequest: no reply buffer of %zu bytes, nothing sent\n",
+              std::size_t{requestSize} + responseSize);
     return SES_RequestFailed;
   }
-  reply.pReplyBuffer = replyBuffer.bytes.get();
 
   std::int32_t rc = SES_Success;
-  int conRC = niCISendSyncRequest(block.data(), requestSize, &options, &status, &reply);
-  if (conRC != 0) {
-    const int err = errno;
-    KIV_TRACE("SES_SendCIRequest: CI ERROR conRC = %d\n", conRC);
-    rc = err == EBUSY ? SES_Busy : SES_RequestFailed;
+  if (x.sendResult != 0) {
+    KIV_TRACE("SES_SendCIRequest: CI ERROR conRC = %d\n", x.sendResult);
+    rc = x.sendErrno == EBUSY ? SES_Busy : SES_RequestFailed;
+  } else if (x.replyStatus != 0) {
+    KIV_TRACE("SES_SendCIRequest: CI ERROR responseStatus = %d\n", x.replyStatus);
+    return SES_RequestFailed;
   } else {
-    int responseStatus = niCIBGetRequestStatus(&reply);
-    if (responseStatus != 0) {
-      KIV_TRACE("SES_SendCIRequest: CI ERROR responseStatus = %d\n", responseStatus);
-      return SES_RequestFailed;
-    }
     // Never more than the caller's block holds, whatever the library says.
-    const std::uint32_t answerSize = niCIBGetRequestSize(&reply);
-    const std::size_t copySize = std::min<std::size_t>({answerSize, capacity, block.size()});
-    if (copySize != answerSize) KIV_TRACE("SES_SendCIRequest: answer of %u bytes cut to %zu\n", answerSize, copySize);
-    const void* answer = niCIBGetRequest(&reply);
-    if (copySize > 0 && answer != nullptr) std::memmove(block.data(), answer, copySize);
-
+    if (x.copied != x.answerSize) KIV_TRACE("SES_SendCIRequest: answer of %u bytes cut to %zu\n", x.answerSize, x.copied);
     const auto directiveStatus = static_cast<std::int8_t>(get8(block, SRB::kDirectiveStatus));
     if (directiveStatus != 0) {
       KIV_TRACE("Directive failed : %d\n", directiveStatus);
@@ -225,8 +196,8 @@ bool openOnDemand() {
   return true;
 }
 
-std::int32_t readShortStatus(const char* serialNumber, std::array<std::uint8_t, kStatusLength>& status) {
-  return SES_RecvDiagnosticResult(serialNumber, SES_PageShortEnclosureStatus, kStatusLength, status.data());
+std::int32_t readShortStatus(const char* serialNumber, StatusPage& status) {
+  return SES_RecvDiagnosticResult(serialNumber, SES::kPageCode, SES::kLength, status.data());
 }
 
 // The retry counters stop at their largest value rather than wrap round,
@@ -258,8 +229,8 @@ std::int32_t withRetries(const char* function, Attempt&& attempt) {
 }
 
 bool validDevice(const char* function, int deviceNumber) {
-  if (deviceNumber >= 0 && deviceNumber <= SES_MaxDeviceNumber) return true;
-  KIV_TRACE("%s: device number %d outside 0 to %d, nothing sent\n", function, deviceNumber, SES_MaxDeviceNumber);
+  if (deviceNumber >= 0 && deviceNumber <= DLP::kMaxDeviceNumber) return true;
+  KIV_TRACE("%s: device number %d outside 0 to %d, nothing sent\n", function, deviceNumber, DLP::kMaxDeviceNumber);
   return false;
 }
 
@@ -270,12 +241,36 @@ std::int32_t refused(const char* function) {
   return SES_RequestFailed;
 }
 
-void startDownloadPage(std::array<std::uint8_t, kDownloadPageSize>& page, int deviceNumber, std::uint8_t phase) {
+// The entry line, the checks and the open on demand of the two download
+// operations: SES_Success when the operation may go on, else its result.
+std::int32_t enterDownload(const char* function, const char* serialNumber, int deviceNumber,
+                           const std::uint8_t* image, std::uint32_t imageLength) {
+  KIV_TRACE("%s: Entry SN:%s, Dev:%d\n", function, serialNumber != nullptr ? serialNumber : "(null)", deviceNumber);
+  if (!fitsRequest(function, serialNumber, 0, nullptr) || !validDevice(function, deviceNumber)) return refused(function);
+  if (imageLength > 0 && image == nullptr) {
+    KIV_TRACE("%s: no image for %u bytes, nothing sent\n", function, imageLength);
+    return refused(function);
+  }
+  return openOnDemand() ? SES_Success : SES_ConnectionFailed;
+}
+
+// Sends a start or commit page: the 9-byte header alone, the device number
+// combined with the phase flag. Image pages reuse the page after it.
+std::int32_t sendHeaderPage(DownloadPage& page, const char* serialNumber, int deviceNumber, std::uint8_t phase) {
   page.fill(0);
-  kiv::wire::put8(page, 0, SES_PageStringInOut);
-  kiv::wire::put16be(page, kDownloadPageLength, kDownloadHeader - 4);
-  kiv::wire::put8(page, kDownloadCommandByte, kDownloadCommand);
-  kiv::wire::put8(page, kDownloadDeviceByte, static_cast<std::uint8_t>(deviceNumber | phase));
+  kiv::wire::put8(page, DLP::kPageCodeByte, DLP::kPageCode);
+  kiv::wire::put16be(page, DLP::kPageLength, DLP::kHeaderSize - DLP::kPageLengthBase);
+  kiv::wire::put8(page, DLP::kCommandByte, DLP::kCommand);
+  kiv::wire::put8(page, DLP::kDeviceByte, static_cast<std::uint8_t>(deviceNumber | phase));
+  return SES_SendDiagnosticCommand(serialNumber, DLP::kHeaderSize, page.data());
+}
+
+// Byte 1 of a status page that was read: a nonzero value fails with 86.
+std::int32_t judgeStatus(const char* function, const StatusPage& status) {
+  const std::uint8_t value = status[SES::kStatusByte];
+  if (value == SES::kGood) return SES_Success;
+  KIV_TRACE("%s: ShortEnc Status = %d!!!!\n", function, static_cast<int>(value));
+  return SES_ShortEncStatus;
 }
 
 }  // namespace
@@ -287,14 +282,10 @@ std::int32_t SES_WritePage(const char* serialNumber, std::uint32_t length, const
   return withRetries("SES_WritePage", [&] {
     std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, length, page);
     if (rc != SES_Success) return rc;
-    std::array<std::uint8_t, kStatusLength> status{};
+    StatusPage status{};
     rc = readShortStatus(serialNumber, status);
     if (rc != SES_Success) return rc;
-    if (status[kStatusByte] != 0) {
-      KIV_TRACE("SES_WritePage: ShortEnc Status = %d!!!!\n", static_cast<int>(status[kStatusByte]));
-      return static_cast<std::int32_t>(SES_ShortEncStatus);
-    }
-    return static_cast<std::int32_t>(SES_Success);
+    return judgeStatus("SES_WritePage", status);
   });
 }
 
@@ -305,7 +296,7 @@ std::int32_t SES_ReadPage(const char* serialNumber, std::uint8_t pageCode, std::
   return withRetries("SES_ReadPage", [&] {
     std::int32_t rc = SES_RecvDiagnosticResult(serialNumber, pageCode, length, buffer);
     if (rc != SES_Success) return rc;
-    std::array<std::uint8_t, kStatusLength> status{};
+    StatusPage status{};
     return readShortStatus(serialNumber, status);
   });
 }
@@ -321,7 +312,7 @@ std::int32_t SES_ReadStringPage(const char* serialNumber, std::uint32_t outLengt
   std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, outLength, outPage);
   // The device needs the time to build its answer, even after a failed send.
   SES_SleepMicroseconds(std::uint64_t{delayMilliseconds} * 1000u);
-  if (rc == SES_Success) rc = SES_RecvDiagnosticResult(serialNumber, SES_PageStringInOut, inLength, inBuffer);
+  if (rc == SES_Success) rc = SES_RecvDiagnosticResult(serialNumber, DLP::kPageCode, inLength, inBuffer);
   if (rc == SES_Success) return rc;
   if (rc != SES_Busy) rc = SES_StringPageFailed;
   KIV_TRACE("SES_ReadStringPage: Exit, rc = %d\n", rc);
@@ -337,38 +328,26 @@ void SES_CloseCIConnection() {
 
 std::int32_t SES_DownloadFwTransfer(const char* serialNumber, int deviceNumber, const std::uint8_t* image,
                                     std::uint32_t imageLength) {
-  KIV_TRACE("SES_DownloadFwTransfer: Entry SN:%s, Dev:%d\n", serialNumber != nullptr ? serialNumber : "(null)",
-            deviceNumber);
-  if (!fitsRequest("SES_DownloadFwTransfer", serialNumber, 0, nullptr) ||
-      !validDevice("SES_DownloadFwTransfer", deviceNumber)) {
-    return refused("SES_DownloadFwTransfer");
-  }
-  if (imageLength > 0 && image == nullptr) {
-    KIV_TRACE("SES_DownloadFwTransfer: no image for %u bytes, nothing sent\n", imageLength);
-    return refused("SES_DownloadFwTransfer");
-  }
-  if (!openOnDemand()) return SES_ConnectionFailed;
+  std::int32_t rc = enterDownload("SES_DownloadFwTransfer", serialNumber, deviceNumber, image, imageLength);
+  if (rc != SES_Success) return rc;
 
-  std::array<std::uint8_t, kDownloadPageSize> page{};
-  startDownloadPage(page, deviceNumber, kPhaseStart);
-  std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, kDownloadHeader, page.data());
+  DownloadPage page{};
+  rc = sendHeaderPage(page, serialNumber, deviceNumber, DLP::kPhaseStart);
   KIV_TRACE("SES_DownloadFwTransfer: SendDiag Start rc = %d\n", rc);
   if (rc == SES_Success) {
     SES_SleepSeconds(kStartWaitSeconds);
-    kiv::wire::put8(page, kDownloadDeviceByte, static_cast<std::uint8_t>(deviceNumber));
+    kiv::wire::put8(page, DLP::kDeviceByte, static_cast<std::uint8_t>(deviceNumber | DLP::kPhaseImage));
     std::uint32_t sent = 0;
     while (sent < imageLength) {
-      const std::uint32_t n = std::min(imageLength - sent, kDownloadChunk);
-      kiv::wire::put16be(page, kDownloadPageLength, static_cast<std::uint16_t>(n + 5));
-      std::memcpy(page.data() + kDownloadHeader, image + sent, n);
-      rc = SES_SendDiagnosticCommand(serialNumber, n + kDownloadHeader, page.data());
+      const std::uint32_t n = std::min(imageLength - sent, DLP::kChunk);
+      kiv::wire::put16be(page, DLP::kPageLength,
+                         static_cast<std::uint16_t>(DLP::kHeaderSize - DLP::kPageLengthBase + n));
+      std::memcpy(page.data() + DLP::kImage, image + sent, n);
+      rc = SES_SendDiagnosticCommand(serialNumber, static_cast<std::uint32_t>(DLP::kHeaderSize) + n, page.data());
       if (rc == SES_Success) {
-        std::array<std::uint8_t, kStatusLength> status{};
+        StatusPage status{};
         rc = readShortStatus(serialNumber, status);
-        if (rc == SES_Success && status[kStatusByte] != 0) {
-          KIV_TRACE("SES_DownloadFwTransfer: ShortEnc Status = %d!!!!\n", static_cast<int>(status[kStatusByte]));
-          rc = SES_ShortEncStatus;
-        }
+        if (rc == SES_Success) rc = judgeStatus("SES_DownloadFwTransfer", status);
       }
       sent += n;
       KIV_TRACE("SES_DownloadFwTransfer: SendDiag Data rc=%d, ", rc);
@@ -382,30 +361,21 @@ std::int32_t SES_DownloadFwTransfer(const char* serialNumber, int deviceNumber, 
 }
 
 std::int32_t SES_DownloadFwCommit(const char* serialNumber, int deviceNumber) {
-  KIV_TRACE("SES_DownloadFwCommit: Entry SN:%s, Dev:%d\n", serialNumber != nullptr ? serialNumber : "(null)",
-            deviceNumber);
-  if (!fitsRequest("SES_DownloadFwCommit", serialNumber, 0, nullptr) ||
-      !validDevice("SES_DownloadFwCommit", deviceNumber)) {
-    return refused("SES_DownloadFwCommit");
-  }
-  if (!openOnDemand()) return SES_ConnectionFailed;
+  std::int32_t rc = enterDownload("SES_DownloadFwCommit", serialNumber, deviceNumber, nullptr, 0);
+  if (rc != SES_Success) return rc;
 
-  std::array<std::uint8_t, kDownloadPageSize> page{};
-  startDownloadPage(page, deviceNumber, kPhaseCommit);
-  std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, kDownloadHeader, page.data());
+  DownloadPage page{};
+  rc = sendHeaderPage(page, serialNumber, deviceNumber, DLP::kPhaseCommit);
   KIV_TRACE("SES_DownloadFwCommit: SendDiag Commit rc = %d\n", rc);
   if (rc == SES_Success) {
     SES_SleepSeconds(kCommitWaitSeconds);
     for (int poll = 0; poll < kCommitPolls; ++poll) {
-      std::array<std::uint8_t, kStatusLength> status{};
+      StatusPage status{};
       rc = readShortStatus(serialNumber, status);
       KIV_TRACE("SES_DownloadFwCommit: RecvDiag ShortEncStatus rc = %d\n", rc);
       if (rc != SES_Success) continue;
       SES_SleepSeconds(kStatusSettleSeconds);
-      if (status[kStatusByte] != 0) {
-        KIV_TRACE("SES_DownloadFwCommit: ShortEnc Status = %d!!!!\n", static_cast<int>(status[kStatusByte]));
-        rc = SES_ShortEncStatus;
-      }
+      rc = judgeStatus("SES_DownloadFwCommit", status);
       break;
     }
   }

@@ -2,7 +2,8 @@
 // number, with retries and firmware download.
 //
 // Every page travels as one SEND DIAGNOSTIC or RECEIVE DIAGNOSTIC RESULTS
-// wrapped in a request block (layout in ses/kivsesblock.h). On a 64-bit host
+// wrapped in a request block (layout in ses/kivsesblock.h; the pages it
+// uses by number in ses/kivsesstatuspage.h and ses/kivsesdownloadpage.h). On a 64-bit host
 // the block's dataAddress field holds the full address of the block's data
 // area as 8 bytes, most significant first, at block offsets 176 to 183; on a
 // 32-bit host it is the 4-byte address at 176 followed by 4 zero bytes.
@@ -14,6 +15,10 @@
 
 #include <cstdint>
 
+#include "ses/kivsesblock.h"
+#include "ses/kivsesdownloadpage.h"
+#include "ses/kivsesstatuspage.h"
+
 // Result codes; 0 is success.
 enum SesResult : std::int32_t {
   SES_Success = 0,
@@ -24,17 +29,13 @@ enum SesResult : std::int32_t {
   SES_Busy = 4107,                  // the send failed with EBUSY
 };
 
-// Page codes used by number.
-constexpr std::uint8_t SES_PageStringInOut = 4;
-constexpr std::uint8_t SES_PageShortEnclosureStatus = 8;
-
 // Checked before anything is sent; a request outside them gives 4101 with a
-// trace line saying why. A longer serial number would not fit its field and
-// would address another device; a device number of 64 or more would set the
-// phase bits of a download page.
-constexpr std::size_t SES_MaxSerialNumber = 37;
-constexpr std::uint32_t SES_MaxPageLength = 65535;
-constexpr int SES_MaxDeviceNumber = 63;
+// trace line saying why: a serial number longer than
+// SesRequestBlock::kSerialNumberMax (37) would not fit its field and would
+// address another device, a length over SesRequestBlock::kMaxPageLength
+// (65535) does not fit the command, and a device number over
+// SesDownloadPage::kMaxDeviceNumber (63) would set the phase bits of a
+// download page.
 
 // Retry schedule of SES_WritePage and SES_ReadPage, in microseconds, read
 // afresh at each attempt. The k-th attempt waits step * (k-1) * k / 2 first;

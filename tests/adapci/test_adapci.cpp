@@ -9,7 +9,7 @@
 #include "adapci/kivadapci.h"
 #include "debug/kivdebug.h"
 #include "kivtestsupport.h"
-#include "nici/nicifake.h"
+#include "nicifake.h"
 
 namespace {
 

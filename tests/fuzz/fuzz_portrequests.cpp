@@ -9,7 +9,7 @@
 
 #include "adapci/kivadapci.h"
 #include "debug/kivcodes.h"
-#include "nici/nicifake.h"
+#include "nicifake.h"
 #include "servicemode/kivservicemode.h"
 #include "fuzzinput.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "nici/nicifake.h"
+#include "nicifake.h"
 #include "ses/kivses.h"
 #include "fuzzinput.h"
 
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case 3:
       rc = SES_DownloadFwTransfer(serial, flags % 70, rest.data(), static_cast<std::uint32_t>(rest.size()));
-      if (flags % 70 > SES_MaxDeviceNumber && rc != SES_RequestFailed) std::abort();
+      if (flags % 70 > SesDownloadPage::kMaxDeviceNumber && rc != SES_RequestFailed) std::abort();
       break;
     case 4:
       rc = SES_DownloadFwCommit(serial, flags % 64);

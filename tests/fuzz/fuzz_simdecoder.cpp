@@ -23,7 +23,7 @@
 #include "adapci/kivadapci.h"
 #include "adapci/kivwire.h"
 #include "debug/kivcodes.h"
-#include "nici/nicisim.h"
+#include "nicisim/nicisim.h"
 #include "ses/kivsesblock.h"
 #include "fuzzinput.h"
 

@@ -8,7 +8,7 @@ set -euo pipefail
 src=$1
 build=$2
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+trap '[ -n "${KIV_KEEP_TMP:-}" ] || rm -rf "$tmp"' EXIT
 gen=()
 command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 
@@ -17,14 +17,34 @@ echo "== package"
 deb=$(ls "$tmp"/pkg/*.deb)
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | sort > "$tmp/files"
 for f in /usr/sbin/kivservicemode /usr/bin/kivadapsim \
-         /usr/lib/libkivdebug.a /usr/lib/libLL.a /usr/lib/libkivadapci.a /usr/lib/libkivses.a /usr/lib/libnici.a \
+         /usr/lib/libkivdebug.a /usr/lib/libLL.a /usr/lib/libkivadapci.a /usr/lib/libkivses.a /usr/lib/libnicisim.so.1 \
          /usr/include/kiv/debug/kivdebug.h /usr/include/kiv/ll/LL.h /usr/include/kiv/adapci/kivadapci.h \
-         /usr/include/kiv/ses/kivses.h /usr/include/kiv/nici/nici.h \
+         /usr/include/kiv/ses/kivses.h /usr/include/kiv/adapci/nici.h \
          /usr/lib/cmake/kiv/kivConfig.cmake /usr/lib/cmake/kiv/kivTargets.cmake \
          /usr/share/man/man8/kivservicemode.8.gz /usr/share/man/man1/kivadapsim.1.gz; do
   grep -qx "$f" "$tmp/files" || { echo "package lacks $f"; cat "$tmp/files"; exit 1; }
 done
-if grep -E 'nicifake|nicisim|_internal' "$tmp/files"; then echo "package carries internal headers"; exit 1; fi
+# Exactly the public headers, none of the simulator's, the fake's or the
+# modules' internal ones.
+grep '^/usr/include/.*\.h$' "$tmp/files" > "$tmp/headers"
+cat > "$tmp/want" <<'HEADERS'
+/usr/include/kiv/adapci/kivadapci.h
+/usr/include/kiv/adapci/kivwire.h
+/usr/include/kiv/adapci/nici.h
+/usr/include/kiv/debug/kivcodes.h
+/usr/include/kiv/debug/kivdebug.h
+/usr/include/kiv/debug/kivdisposition.h
+/usr/include/kiv/debug/kivdump.h
+/usr/include/kiv/debug/kivhousekeeping.h
+/usr/include/kiv/debug/kivtables.h
+/usr/include/kiv/debug/kivtrace.h
+/usr/include/kiv/ll/LL.h
+/usr/include/kiv/ses/kivses.h
+/usr/include/kiv/ses/kivsesblock.h
+/usr/include/kiv/ses/kivsesdownloadpage.h
+/usr/include/kiv/ses/kivsesstatuspage.h
+HEADERS
+diff -u "$tmp/want" "$tmp/headers" || { echo "package headers differ from the public ones"; exit 1; }
 dpkg-deb -f "$deb" Depends | grep -q gzip
 
 echo "== fresh install"
@@ -41,6 +61,19 @@ set -e
 [ "$err" = "Port 1 is not in Service Mode" ] || { echo "unexpected answer: $err"; exit 1; }
 [ $status -eq 0 ] || { echo "unexpected status $status"; exit 1; }
 "$tmp/prefix/bin/kivadapsim" log | grep -q '^FN_ADAP_GetFCLoopMap port=1 rc=0$'
+
+echo "== a client library linked by path (KIV_NICI)"
+# The installed stand-in plays the part of a real client library: the
+# utility relinked against it by path runs as before.
+cmake -S "$src" -B "$tmp/build" -DKIV_NICI="$tmp/prefix/lib/libnicisim.so" >/dev/null
+cmake --build "$tmp/build" --target kivservicemode >/dev/null
+"$tmp/prefix/bin/kivadapsim" log clear
+set +e
+err=$("$tmp/build/servicemode/kivservicemode" -a A0 -p 2R -q 2>&1 >/dev/null)
+set -e
+[ "$err" = "Port 4 is not in Service Mode" ] || { echo "unexpected answer with KIV_NICI: $err"; exit 1; }
+"$tmp/prefix/bin/kivadapsim" log | grep -q '^FN_ADAP_GetFCLoopMap port=4 rc=0$'
+ldd "$tmp/build/servicemode/kivservicemode" | grep -q "$tmp/prefix/lib/libnicisim.so"
 
 echo "== find_package(kiv)"
 cmake -S "$src/tests/install/consumer" -B "$tmp/consumer" "${gen[@]}" -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null

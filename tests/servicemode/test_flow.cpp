@@ -6,7 +6,7 @@
 
 #include "adapci/kivadapci.h"
 #include "debug/kivdebug.h"
-#include "nici/nicifake.h"
+#include "nicifake.h"
 #include "servicemode/kivservicemode.h"
 #include "smtest.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "nici/nicifake.h"
+#include "nicifake.h"
 #include "ses/kivses.h"
 #include "sestest.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "kivtestsupport.h"
-#include "nici/nicisim.h"
-#include "nici/nicisimsha256.h"
+#include "nicisim/nicisim.h"
+#include "nicisim/sha256.h"
 #include "ses/kivses.h"
 #include "sestest.h"
 
@@ -101,7 +101,7 @@ TEST(SesExample, LoadsAnImageFileIntoTheSimulatedEnclosure) {
   EXPECT_EQ(load.status, 0) << load.err;
   EXPECT_EQ(load.out, "transfer of 2000 bytes to ENC1 device 5: rc=0\ncommit: rc=0\n");
   kivtest::ChildResult fw = kivtest::runProgram(KIVADAPSIM_PATH, {"kivadapsim", "firmware", "ENC1"}, env);
-  EXPECT_EQ(fw.out, "serial: ENC1\nlength: 2000\nsha256: " + nicisim::sha256Hex(image) + "\ncommitted: yes\n");
+  EXPECT_EQ(fw.out, "serial: ENC1\nlength: 2000\nsha256: " + kiv::sha256Hex(image) + "\ncommitted: yes\n");
   EXPECT_EQ(kivtest::listDir(traces).size(), 1u);
 
   kivtest::ChildResult bad = kivtest::runProgram(KIVSES_FWLOAD_PATH, {"kivses_fwload", "ENC1", "64", file}, env);

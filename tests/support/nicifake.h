@@ -1,7 +1,7 @@
 // A programmable, in-process client library for unit tests: scripted
 // answers and a record of every call, in order.
-#ifndef KIV_NICI_NICIFAKE_H
-#define KIV_NICI_NICIFAKE_H
+#ifndef KIV_TESTS_SUPPORT_NICIFAKE_H
+#define KIV_TESTS_SUPPORT_NICIFAKE_H
 
 #include <cstdint>
 #include <deque>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "nici/nici.h"
+#include "adapci/nici.h"
 
 namespace nicifake {
 

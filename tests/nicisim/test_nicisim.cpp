@@ -15,9 +15,9 @@
 
 #include "adapci/kivwire.h"
 #include "kivtestsupport.h"
-#include "nici/nici.h"
-#include "nici/nicisim.h"
-#include "nici/nicisimsha256.h"
+#include "adapci/nici.h"
+#include "nicisim/nicisim.h"
+#include "nicisim/sha256.h"
 #include "ses/kivsesblock.h"
 
 namespace {
@@ -320,10 +320,10 @@ Block receivePage8(const std::string& serial) {
 }
 
 TEST(Sha256, KnownVectors) {
-  EXPECT_EQ(nicisim::sha256Hex(Block{'a', 'b', 'c'}), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(nicisim::sha256Hex(Block{}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(kiv::sha256Hex(Block{'a', 'b', 'c'}), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(kiv::sha256Hex(Block{}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-  EXPECT_EQ(nicisim::sha256Hex(Block(two.begin(), two.end())),
+  EXPECT_EQ(kiv::sha256Hex(Block(two.begin(), two.end())),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 

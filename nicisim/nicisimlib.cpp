@@ -7,8 +7,9 @@
 #include <span>
 #include <string>
 
-#include "nici/nici.h"
-#include "nici/nicisim.h"
+#include "adapci/kivwire.h"
+#include "adapci/nici.h"
+#include "nicisim/nicisim.h"
 
 namespace {
 // One connection per process, as the real library allows.
@@ -76,14 +77,14 @@ extern "C" int niCISendSyncRequest(void* request, uint32_t requestSize, niCIOpti
         }
         std::memcpy(answer, request, requestSize);
         std::span<std::uint8_t> block(answer, requestSize);
-        const auto dataAddress = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(request) + 184);
+        const auto dataAddress = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(request) + kiv::wire::kDataOffset);
         failErrno = answerBlock(s, block, dataAddress);
         answered = failErrno == 0;
         if (!answered) return true;
         // Faults that spoil an answer the adapter gave.
-        bool ses = requestSize >= 2 && block[0] == 0 && block[1] == 2;
-        if (fire(s, kDirective)) block[ses ? 48 : 60] = static_cast<std::uint8_t>(s.faults[kDirective].value);
-        if (fire(s, kNetwork)) block[ses ? 53 : 169] = static_cast<std::uint8_t>(s.faults[kNetwork].value);
+        const ResultFields at = resultFieldsOf(block);
+        if (fire(s, kDirective)) block[at.directiveStatus] = static_cast<std::uint8_t>(s.faults[kDirective].value);
+        if (fire(s, kNetwork)) block[at.networkResult] = static_cast<std::uint8_t>(s.faults[kNetwork].value);
         if (fire(s, kReplyStatus)) replyStatus = s.faults[kReplyStatus].value;
         if (fire(s, kSendAnswered)) failErrno = s.faults[kSendAnswered].value;
         return true;

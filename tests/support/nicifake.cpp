@@ -1,4 +1,6 @@
-#include "nici/nicifake.h"
+// The programmable fake of the client library: scripted answers and a
+// record of every call.
+#include "nicifake.h"
 
 #include <algorithm>
 #include <cerrno>

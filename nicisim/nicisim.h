@@ -1,15 +1,24 @@
 // Simulated adapter behind the stand-in client library: its persistent
 // state, the decoding of request blocks and the adapter's answers. Shared by
 // the library (nicisimlib.cpp) and the control command kivadapsim.
-#ifndef KIV_NICI_NICISIM_H
-#define KIV_NICI_NICISIM_H
+//
+// simstate.cpp    the state, its text form and the text helpers both use
+// simstore.cpp    the state file and its lock
+// simadapter.cpp  the adapter: request blocks checked, port requests answered
+// simenclosure.cpp the enclosures behind it: SES requests answered
+#ifndef KIV_NICISIM_NICISIM_H
+#define KIV_NICISIM_NICISIM_H
 
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "adapci/kivwire.h"
 
 namespace nicisim {
 
@@ -42,6 +51,7 @@ constexpr std::size_t kMaxStringIn = 4096;
 constexpr std::size_t kMaxStatuses = 64;
 
 enum Download { kIdle, kStarted, kCommitted };
+constexpr std::array<const char*, 3> kDownloadNames{"idle", "started", "committed"};
 
 struct Enclosure {
   std::string serial;                  // 1 to 37 of [A-Za-z0-9._:-]
@@ -56,6 +66,27 @@ struct Enclosure {
 
 bool validSerial(const std::string& serial);
 bool fromHex(const std::string& hex, std::vector<std::uint8_t>& out, std::size_t max);
+
+// ---- text helpers shared by the state file and kivadapsim ----
+
+// A whole decimal number, nothing before or after it.
+template <typename T>
+bool toInt(const std::string& v, T& out) {
+  if (v.empty()) return false;
+  auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+  return ec == std::errc() && p == v.data() + v.size();
+}
+// A forced result: "auto" or a signed 16-bit decimal code.
+std::string rcText(std::int32_t rc);
+bool parseRc(const std::string& v, std::int32_t& out);
+// A fault count: "always", "off" or a positive number.
+std::string countText(std::int64_t count);
+bool parseCount(const std::string& v, std::int64_t& out);
+// Page 8 statuses: "N[,N...]", each 0 to 255, at most kMaxStatuses.
+std::string statusListText(const std::vector<std::uint8_t>& statuses);
+std::optional<std::vector<std::uint8_t>> parseStatusList(const std::string& v);
+const char* onOff(bool on);
+const char* upDown(bool up);
 
 struct State {
   std::array<Port, kPorts> ports{};
@@ -87,11 +118,39 @@ std::string statePath();
 bool withState(const std::function<bool(State&)>& fn, std::string& why, bool holdForProcess = false);
 
 // Answers one request block in place (answer has the request's bytes on
-// entry). dataAddress is the address the block was passed at. Appends the
-// log line and applies any state change. Returns 0 when answered, or the
-// errno of a send that hands back no answer: EINVAL for a block too short to
-// carry a directive status, EBUSY for a busy enclosure.
+// entry). dataAddress is the address the block's data area was passed at.
+// Appends the log line and applies any state change. Returns 0 when
+// answered, or the errno of a send that hands back no answer: EINVAL for a
+// block too short to carry a directive status, EBUSY for a busy enclosure.
 int answerBlock(State& s, std::span<std::uint8_t> answer, std::uint64_t dataAddress);
+
+// Where a block of either kind keeps its directive status, its result word
+// and its network result; the faults that spoil an answer write there.
+struct ResultFields {
+  std::size_t directiveStatus;
+  std::size_t resultWordFirstByte;
+  std::size_t networkResult;
+};
+ResultFields resultFieldsOf(std::span<const std::uint8_t> block);
+
+// ---- shared by the adapter and the enclosure side ----
+
+// Answers a malformed block with DE_BadParameter at statusAt and logs
+// "malformed: why".
+void malformed(State& s, std::span<std::uint8_t> b, std::size_t statusAt, const std::string& why);
+// "" when every byte of [from, to) outside the valued fields is zero, else
+// which byte is not.
+std::string strayByte(std::span<const std::uint8_t> b, std::size_t from, std::size_t to,
+                      std::span<const kiv::wire::Field> valued);
+// "" when the four descriptors at `at` are `want` with zeros between their
+// fields, else what differs.
+std::string areasDiffer(std::span<const std::uint8_t> b, std::size_t at, const kiv::wire::Areas& want);
+std::string decimal(std::uint32_t v);
+
+// The enclosure side: checks the layout of an SES block ("" when it is
+// sound) and answers it; answerSes returns 0 or EBUSY as answerBlock does.
+std::string sesLayoutError(std::span<const std::uint8_t> b, std::uint64_t dataAddress);
+int answerSes(State& s, std::span<std::uint8_t> b);
 
 }  // namespace nicisim
 

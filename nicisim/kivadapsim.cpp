@@ -1,8 +1,6 @@
 // kivadapsim: shows and stages the simulated adapter that the stand-in
 // client library answers from. Every argument is checked before the state
 // is touched, so a bad command line leaves the state file as it was.
-#include <strings.h>
-
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -11,8 +9,9 @@
 #include <vector>
 
 #include "debug/kivtables.h"
-#include "nici/nicisim.h"
-#include "nici/nicisimsha256.h"
+#include "nicisim/nicisim.h"
+#include "nicisim/sha256.h"
+#include "servicemode/kivportrequests.h"
 
 namespace {
 
@@ -36,25 +35,18 @@ constexpr const char* kUsage =
   std::exit(2);
 }
 
-template <typename T>
-bool toInt(const std::string& v, T& out) {
-  if (v.empty()) return false;
-  auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
-  return ec == std::errc() && p == v.data() + v.size();
-}
+using nicisim::toInt;
 
-const char* kPortNames[] = {"1L", "1R", "2L", "2R"};
-
+// The port names the utility accepts, lower case included.
 int portNumber(const std::string& name) {
-  for (int i = 0; i < nicisim::kPorts; ++i)
-    if (strcasecmp(name.c_str(), kPortNames[i]) == 0) return i + 1;
+  for (const PortRequest::PortName& p : PortRequest::kPortNames)
+    if (name == p.name) return p.number;
   return 0;
 }
 
 std::int32_t resultCode(const std::string& key, const std::string& v) {
   std::int32_t rc = 0;
-  if (v == "auto") return nicisim::kAuto;
-  if (toInt(v, rc) && rc >= -32768 && rc <= 32767) return rc;
+  if (nicisim::parseRc(v, rc)) return rc;
   if (KIV_FindCodeByName(v.c_str(), kCategoryAdapterResult, &rc)) return rc;
   badInput("unknown result code '" + v + "' for " + key);
 }
@@ -65,10 +57,8 @@ std::pair<std::string, std::string> keyValue(const std::string& arg) {
   return {arg.substr(0, eq), arg.substr(eq + 1)};
 }
 
-std::string rcText(std::int32_t rc) { return rc == nicisim::kAuto ? "auto" : std::to_string(rc); }
-std::string countText(std::int64_t c) {
-  return c == nicisim::kAlways ? "always" : c == 0 ? "off" : std::to_string(c) + " more";
-}
+using nicisim::rcText;
+std::string countText(std::int64_t c) { return nicisim::countText(c) + (c > 0 ? " more" : ""); }
 
 int run(const std::function<bool(State&)>& fn) {
   std::string why;
@@ -87,10 +77,10 @@ int cmdPort(const std::vector<std::string>& a) {
   std::vector<std::function<void(nicisim::Port&)>> changes;
   for (std::size_t i = 2; i < a.size(); ++i) {
     auto [k, v] = keyValue(a[i]);
-    if (k == "mode" && (v == "on" || v == "off")) {
-      changes.push_back([on = v == "on"](nicisim::Port& p) { p.serviceMode = on; });
-    } else if (k == "loop" && (v == "up" || v == "down")) {
-      changes.push_back([up = v == "up"](nicisim::Port& p) { p.loopUp = up; });
+    if (k == "mode" && (v == nicisim::onOff(true) || v == nicisim::onOff(false))) {
+      changes.push_back([on = v == nicisim::onOff(true)](nicisim::Port& p) { p.serviceMode = on; });
+    } else if (k == "loop" && (v == nicisim::upDown(true) || v == nicisim::upDown(false))) {
+      changes.push_back([up = v == nicisim::upDown(true)](nicisim::Port& p) { p.loopUp = up; });
     } else if (k == "query" || k == "set" || k == "clear") {
       std::int32_t rc = resultCode(k, v);
       if (k == "query") changes.push_back([rc](nicisim::Port& p) { p.forcedQuery = rc; });
@@ -153,8 +143,8 @@ int cmdShow() {
     text = "state file: " + nicisim::statePath() + "\n";
     for (int i = 0; i < nicisim::kPorts; ++i) {
       const nicisim::Port& p = s.ports[static_cast<std::size_t>(i)];
-      text += std::string("port ") + kPortNames[i] + " (" + std::to_string(i + 1) + "): service mode " +
-              (p.serviceMode ? "on" : "off") + ", loop " + (p.loopUp ? "up" : "down") + ", query=" + rcText(p.forcedQuery) +
+      text += std::string("port ") + PortRequest::portName(i + 1) + " (" + std::to_string(i + 1) + "): service mode " +
+              nicisim::onOff(p.serviceMode) + ", loop " + nicisim::upDown(p.loopUp) + ", query=" + rcText(p.forcedQuery) +
               " set=" + rcText(p.forcedSet) + " clear=" + rcText(p.forcedClear) + "\n";
     }
     for (int k = 0; k < nicisim::kFaultKinds; ++k) {
@@ -166,12 +156,10 @@ int cmdShow() {
               (f.after > 0 ? " after=" + std::to_string(f.after) : std::string()) + (what != nullptr ? what + std::to_string(f.value) : "") + "\n";
     }
     for (const nicisim::Enclosure& e : s.enclosures) {
-      std::string st;
-      for (std::uint8_t v : e.statuses) st += (st.empty() ? "" : ",") + std::to_string(v);
-      static constexpr const char* kDownload[] = {"idle", "started", "committed"};
+      const std::string st = nicisim::statusListText(e.statuses);
       text += "enclosure " + e.serial + ": status=" + (st.empty() ? "0" : st) + " (next read #" + std::to_string(e.next + 1) +
               "), stringin " + std::to_string(e.stringIn.size()) + " bytes, busy=" + std::to_string(e.busy) +
-              ", firmware " + std::to_string(e.image.size()) + " bytes " + kDownload[e.download] +
+              ", firmware " + std::to_string(e.image.size()) + " bytes " + nicisim::kDownloadNames[e.download] +
               (e.overflow ? " (overflow)" : "") + "\n";
     }
     text += "log: " + std::to_string(s.log.size()) + " lines\n";
@@ -202,18 +190,9 @@ int cmdEnclosure(const std::vector<std::string>& a) {
   for (std::size_t i = 2; i < a.size(); ++i) {
     auto [k, v] = keyValue(a[i]);
     if (k == "status") {
-      std::vector<std::uint8_t> list;
-      std::size_t at = 0;
-      for (;;) {
-        std::size_t comma = v.find(',', at);
-        std::string one = v.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-        unsigned st = 0;
-        if (!toInt(one, st) || st > 255 || list.size() >= nicisim::kMaxStatuses) badInput("bad status list '" + v + "'");
-        list.push_back(static_cast<std::uint8_t>(st));
-        if (comma == std::string::npos) break;
-        at = comma + 1;
-      }
-      changes.push_back([list](nicisim::Enclosure& e) {
+      auto parsed = nicisim::parseStatusList(v);
+      if (!parsed || parsed->empty()) badInput("bad status list '" + v + "'");
+      changes.push_back([list = *parsed](nicisim::Enclosure& e) {
         e.statuses = list;
         e.next = 0;
       });
@@ -257,7 +236,7 @@ int cmdFirmware(const std::vector<std::string>& a) {
     if (const nicisim::Enclosure* e = s.find(a[1]); e != nullptr) {
       found = true;
       text = "serial: " + e->serial + "\nlength: " + std::to_string(e->image.size()) +
-             "\nsha256: " + nicisim::sha256Hex(e->image) + "\ncommitted: " +
+             "\nsha256: " + kiv::sha256Hex(e->image) + "\ncommitted: " +
              (e->download == nicisim::kCommitted ? "yes" : "no") + "\n";
       if (e->overflow) text += "overflow: yes\n";
     }

@@ -1,14 +1,15 @@
-/* Command-interface client library: the interface the utility and the
- * enclosure module are written against.
+/* Command-interface client library: the contract the adapter exchange and
+ * the enclosure module are written against.
  *
- * The real library is closed; this project ships a stand-in with the same
- * functions (target nici, a simulated adapter and enclosures) and a
- * programmable fake for unit tests (target nici_fake). The record layouts
- * are this stand-in's own. The reply record's last field holds the address
- * of the caller's reply buffer as a full pointer, so on a 64-bit host the
- * record is 24 bytes with an 8-byte pointer at its end. */
-#ifndef KIV_NICI_NICI_H
-#define KIV_NICI_NICI_H
+ * The real library is closed. The build links one implementation, chosen
+ * with KIV_NICI: the stand-in of nicisim/ (a simulated adapter and
+ * enclosures) or a real library; unit tests link a programmable fake
+ * (tests/support/nicifake.h). The record layouts are the stand-in's own.
+ * The reply record's last field holds the address of the caller's reply
+ * buffer as a full pointer, so on a 64-bit host the record is 24 bytes with
+ * an 8-byte pointer at its end. */
+#ifndef KIV_ADAPCI_NICI_H
+#define KIV_ADAPCI_NICI_H
 
 #include <stdint.h>
 

@@ -1,4 +1,5 @@
-#include "nici/nicisimsha256.h"
+// SHA-256 as FIPS 180-4 gives it, over a byte string held in memory.
+#include "nicisim/sha256.h"
 
 #include <array>
 #include <cstdio>
@@ -6,7 +7,7 @@
 
 #include "adapci/kivwire.h"
 
-namespace nicisim {
+namespace kiv {
 
 namespace {
 constexpr std::array<std::uint32_t, 64> kRound{
@@ -63,4 +64,4 @@ std::string sha256Hex(std::span<const std::uint8_t> data) {
   return out;
 }
 
-}  // namespace nicisim
+}  // namespace kiv

@@ -1,0 +1,16 @@
+// SHA-256 (FIPS 180-4) of a byte string, as lower-case hex. A small own
+// implementation keeps the project free of crypto libraries; kivadapsim uses
+// it to report the firmware images that simulated enclosures received.
+#ifndef KIV_NICISIM_SHA256_H
+#define KIV_NICISIM_SHA256_H
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kiv {
+// Lower-case hex digest, 64 characters.
+std::string sha256Hex(std::span<const std::uint8_t> data);
+}  // namespace kiv
+
+#endif

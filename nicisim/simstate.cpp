@@ -1,0 +1,266 @@
+// The simulator's state: ports, faults, enclosures and the request log,
+// its text form as kept in the state file, and the text helpers that the
+// state file and kivadapsim share.
+#include <cerrno>
+#include <charconv>
+#include <cctype>
+#include <cstdint>
+#include <sstream>
+
+#include "debug/kivcodes.h"
+#include "nicisim/nicisim.h"
+#include "ses/kivsesblock.h"
+
+namespace nicisim {
+
+using namespace kiv::wire;
+
+State::State() {
+  faults[kSend].value = EIO;
+  faults[kSendAnswered].value = EIO;
+  faults[kDirective].value = DE_Failure;
+  faults[kNetwork].value = 1;
+  faults[kReplyStatus].value = 1;
+}
+
+void State::addLog(std::string line) {
+  log.push_back(std::move(line));
+  if (log.size() > kMaxLogLines) log.erase(log.begin(), log.begin() + static_cast<long>(log.size() - kMaxLogLines));
+}
+
+Enclosure* State::find(const std::string& serial) {
+  for (Enclosure& e : enclosures)
+    if (e.serial == serial) return &e;
+  return nullptr;
+}
+
+bool validSerial(const std::string& serial) {
+  if (serial.empty() || serial.size() > SesRequestBlock::kSerialNumberMax) return false;
+  for (unsigned char c : serial)
+    if (!std::isalnum(c) && c != '.' && c != '_' && c != ':' && c != '-') return false;
+  return true;
+}
+
+bool fromHex(const std::string& hex, std::vector<std::uint8_t>& out, std::size_t max) {
+  if (hex.size() % 2 != 0 || hex.size() / 2 > max) return false;
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(hex.size() / 2);
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    unsigned v = 0;
+    auto [p, ec] = std::from_chars(hex.data() + i, hex.data() + i + 2, v, 16);
+    if (ec != std::errc() || p != hex.data() + i + 2) return false;
+    bytes.push_back(static_cast<std::uint8_t>(v));
+  }
+  out = std::move(bytes);
+  return true;
+}
+
+bool fire(State& s, FaultKind k) {
+  Fault& f = s.faults[k];
+  if (f.count == 0) return false;
+  if (f.after > 0) {
+    --f.after;
+    return false;
+  }
+  if (f.count > 0) --f.count;
+  return true;
+}
+
+// ---- text helpers ----
+
+std::string rcText(std::int32_t rc) { return rc == kAuto ? "auto" : std::to_string(rc); }
+bool parseRc(const std::string& v, std::int32_t& out) {
+  if (v == "auto") {
+    out = kAuto;
+    return true;
+  }
+  return toInt(v, out) && out >= INT16_MIN && out <= INT16_MAX;
+}
+
+std::string countText(std::int64_t c) { return c == kAlways ? "always" : c == 0 ? "off" : std::to_string(c); }
+bool parseCount(const std::string& v, std::int64_t& out) {
+  if (v == "always") {
+    out = kAlways;
+    return true;
+  }
+  if (v == "off") {
+    out = 0;
+    return true;
+  }
+  return toInt(v, out) && out > 0;
+}
+
+std::string statusListText(const std::vector<std::uint8_t>& statuses) {
+  std::string st;
+  for (std::uint8_t v : statuses) st += (st.empty() ? "" : ",") + std::to_string(v);
+  return st;
+}
+std::optional<std::vector<std::uint8_t>> parseStatusList(const std::string& v) {
+  std::vector<std::uint8_t> list;
+  for (std::size_t at = 0; !v.empty();) {
+    const std::size_t comma = v.find(',', at);
+    const std::string one = v.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    unsigned st = 0;
+    if (!toInt(one, st) || st > UINT8_MAX || list.size() >= kMaxStatuses) return std::nullopt;
+    list.push_back(static_cast<std::uint8_t>(st));
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  return list;
+}
+
+const char* onOff(bool on) { return on ? "on" : "off"; }
+const char* upDown(bool up) { return up ? "up" : "down"; }
+
+// ---- text form ----
+
+namespace {
+constexpr const char* kMagic = "kivadapsim-state";
+constexpr const char* kVersion = "version=1";
+
+std::string toHex(const std::vector<std::uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (std::uint8_t b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
+bool printableLine(const std::string& v) {
+  if (v.empty() || v.size() > 512) return false;
+  for (unsigned char c : v)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
+}  // namespace
+
+std::string serialize(const State& s) {
+  std::string out = std::string(kMagic) + "\n" + kVersion + "\n";
+  for (int i = 0; i < kPorts; ++i) {
+    const Port& p = s.ports[static_cast<std::size_t>(i)];
+    std::string k = "port" + std::to_string(i + 1) + ".";
+    out += k + "mode=" + onOff(p.serviceMode) + "\n";
+    out += k + "loop=" + upDown(p.loopUp) + "\n";
+    out += k + "query=" + rcText(p.forcedQuery) + "\n";
+    out += k + "set=" + rcText(p.forcedSet) + "\n";
+    out += k + "clear=" + rcText(p.forcedClear) + "\n";
+  }
+  for (int k = 0; k < kFaultKinds; ++k) {
+    std::string n = std::string("fault.") + kFaultNames[static_cast<std::size_t>(k)];
+    out += n + "=" + countText(s.faults[static_cast<std::size_t>(k)].count) + "\n";
+    out += n + ".value=" + std::to_string(s.faults[static_cast<std::size_t>(k)].value) + "\n";
+    out += n + ".after=" + std::to_string(s.faults[static_cast<std::size_t>(k)].after) + "\n";
+  }
+  out += "enclosures=" + std::to_string(s.enclosures.size()) + "\n";
+  for (const Enclosure& e : s.enclosures) {
+    out += "enclosure=" + e.serial + "\n";
+    out += "enclosure.status=" + statusListText(e.statuses) + "\n";
+    out += "enclosure.next=" + std::to_string(e.next) + "\n";
+    out += "enclosure.stringin=" + toHex(e.stringIn) + "\n";
+    out += "enclosure.busy=" + std::to_string(e.busy) + "\n";
+    out += std::string("enclosure.download=") + kDownloadNames[e.download] + "\n";
+    out += std::string("enclosure.overflow=") + (e.overflow ? "1" : "0") + "\n";
+    out += "enclosure.image=" + toHex(e.image) + "\n";
+  }
+  for (const std::string& l : s.log) out += "log=" + l + "\n";
+  return out;
+}
+
+bool parse(const std::string& text, State& out, std::string& why) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  if (text.empty() || text.back() != '\n') { why = "not a kivadapsim state file (no final line end)"; return false; }
+  if (lines.size() < 2 || lines[0] != kMagic) { why = "not a kivadapsim state file"; return false; }
+  if (lines[1] != kVersion) { why = "unsupported state version '" + lines[1].substr(0, 40) + "'"; return false; }
+  State s;
+  std::size_t n = 2;
+  // Each fixed line in the order serialize writes it.
+  auto take = [&](const std::string& key, std::string& value) {
+    if (n >= lines.size() || !lines[n].starts_with(key + "=")) {
+      why = "line " + std::to_string(n + 1) + ": expected " + key;
+      return false;
+    }
+    value = lines[n++].substr(key.size() + 1);
+    return true;
+  };
+  auto bad = [&](const std::string& key) {
+    why = "line " + std::to_string(n) + ": bad value of " + key;
+    return false;
+  };
+  std::string v;
+  for (int i = 0; i < kPorts; ++i) {
+    Port& p = s.ports[static_cast<std::size_t>(i)];
+    std::string k = "port" + std::to_string(i + 1) + ".";
+    if (!take(k + "mode", v)) return false;
+    if (v != onOff(true) && v != onOff(false)) return bad(k + "mode");
+    p.serviceMode = v == onOff(true);
+    if (!take(k + "loop", v)) return false;
+    if (v != upDown(true) && v != upDown(false)) return bad(k + "loop");
+    p.loopUp = v == upDown(true);
+    if (!take(k + "query", v) ) return false;
+    if (!parseRc(v, p.forcedQuery)) return bad(k + "query");
+    if (!take(k + "set", v)) return false;
+    if (!parseRc(v, p.forcedSet)) return bad(k + "set");
+    if (!take(k + "clear", v)) return false;
+    if (!parseRc(v, p.forcedClear)) return bad(k + "clear");
+  }
+  for (int k = 0; k < kFaultKinds; ++k) {
+    Fault& f = s.faults[static_cast<std::size_t>(k)];
+    std::string key = std::string("fault.") + kFaultNames[static_cast<std::size_t>(k)];
+    if (!take(key, v)) return false;
+    if (!parseCount(v, f.count)) return bad(key);
+    if (!take(key + ".value", v)) return false;
+    if (!toInt(v, f.value) || ((k == kOpen || k == kClose) != (f.value == 0))) return bad(key + ".value");
+    if ((k == kDirective || k == kNetwork) && (f.value < 1 || f.value > 255)) return bad(key + ".value");
+    if ((k == kSend || k == kSendAnswered) && (f.value < 1 || f.value > 4095)) return bad(key + ".value");
+    if (!take(key + ".after", v)) return false;
+    if (!toInt(v, f.after) || f.after < 0 || f.after > 1000000000) return bad(key + ".after");
+  }
+  std::size_t count = 0;
+  if (!take("enclosures", v)) return false;
+  if (!toInt(v, count) || count > kMaxEnclosures) return bad("enclosures");
+  for (std::size_t i = 0; i < count; ++i) {
+    Enclosure e;
+    if (!take("enclosure", e.serial)) return false;
+    if (!validSerial(e.serial) || s.find(e.serial) != nullptr) return bad("enclosure");
+    if (!take("enclosure.status", v)) return false;
+    auto statuses = parseStatusList(v);
+    if (!statuses) return bad("enclosure.status");
+    e.statuses = std::move(*statuses);
+    if (!take("enclosure.next", v)) return false;
+    if (!toInt(v, e.next) || (e.next != 0 && e.next >= e.statuses.size())) return bad("enclosure.next");
+    if (!take("enclosure.stringin", v)) return false;
+    if (!fromHex(v, e.stringIn, kMaxStringIn)) return bad("enclosure.stringin");
+    if (!take("enclosure.busy", v)) return false;
+    if (!toInt(v, e.busy) || e.busy < 0) return bad("enclosure.busy");
+    if (!take("enclosure.download", v)) return false;
+    int d = -1;
+    for (int k = 0; k < 3; ++k)
+      if (v == kDownloadNames[k]) d = k;
+    if (d < 0) return bad("enclosure.download");
+    e.download = static_cast<Download>(d);
+    if (!take("enclosure.overflow", v)) return false;
+    if (v != "0" && v != "1") return bad("enclosure.overflow");
+    e.overflow = v == "1";
+    if (!take("enclosure.image", v)) return false;
+    if (!fromHex(v, e.image, kMaxImage)) return bad("enclosure.image");
+    s.enclosures.push_back(std::move(e));
+  }
+  for (; n < lines.size(); ++n) {
+    if (!lines[n].starts_with("log=") || !printableLine(lines[n].substr(4))) {
+      why = "line " + std::to_string(n + 1) + ": not a log line";
+      return false;
+    }
+    if (s.log.size() >= kMaxLogLines) { why = "log longer than its limit"; return false; }
+    s.log.push_back(lines[n].substr(4));
+  }
+  out = std::move(s);
+  return true;
+}
+
+}  // namespace nicisim

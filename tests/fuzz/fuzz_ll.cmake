@@ -1,1 +1,0 @@
-kiv_add_fuzz(ll LIBS LL)

@@ -1,1 +1,0 @@
-kiv_add_fuzz(ses LIBS kivses nici_fake)

@@ -1,1 +1,0 @@
-kiv_add_fuzz(simdecoder LIBS nici)

@@ -1,1 +1,0 @@
-kiv_add_fuzz(tables LIBS kivdebug)
