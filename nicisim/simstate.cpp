@@ -92,7 +92,10 @@ bool parseCount(const std::string& v, std::int64_t& out) {
 
 std::string statusListText(const std::vector<std::uint8_t>& statuses) {
   std::string st;
-  for (std::uint8_t v : statuses) st += (st.empty() ? "" : ",") + std::to_string(v);
+  for (std::uint8_t v : statuses) {
+    if (!st.empty()) st += ',';
+    st += std::to_string(v);
+  }
   return st;
 }
 std::optional<std::vector<std::uint8_t>> parseStatusList(const std::string& v) {
