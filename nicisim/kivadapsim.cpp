@@ -23,8 +23,9 @@ constexpr const char* kUsage =
     "       kivadapsim port PORT key=value...\n"
     "         PORT: 1L 1R 2L 2R; keys: mode=on|off loop=up|down query=RC set=RC clear=RC\n"
     "         RC: a decimal code, a result code name such as AE_LoopDown, or auto\n"
-    "       kivadapsim fault KIND [count=N|always|off] [after=N] [errno=N] [value=N]\n"
+    "       kivadapsim fault KIND [count=N|always|off] [after=K] [errno=N] [value=N] [executed=yes|no]\n"
     "         KIND: open send send-answered close directive network replystatus\n"
+    "               resultbyte short noanswer\n"
     "       kivadapsim log [clear]\n"
     "       kivadapsim enclosure SERIAL key=value...\n"
     "         keys: status=N[,N...] stringin=HEX busy=N\n"
@@ -59,6 +60,16 @@ std::pair<std::string, std::string> keyValue(const std::string& arg) {
 
 using nicisim::rcText;
 std::string countText(std::int64_t c) { return nicisim::countText(c) + (c > 0 ? " more" : ""); }
+
+std::string faultLine(std::size_t kind, const nicisim::Fault& f) {
+  const nicisim::FaultKindInfo& info = nicisim::kFaultKindInfo[kind];
+  std::string line = std::string("fault ") + info.name + ": " + countText(f.count);
+  if (f.after > 0) line += " after=" + std::to_string(f.after);
+  if (info.number == nicisim::FaultNumber::kErrno) line += " errno=" + std::to_string(f.value);
+  if (info.number == nicisim::FaultNumber::kValue) line += " value=" + std::to_string(f.value);
+  if (info.takesExecuted) line += std::string(" executed=") + nicisim::yesNo(f.executed);
+  return line + "\n";
+}
 
 int run(const std::function<bool(State&)>& fn) {
   std::string why;
@@ -100,39 +111,40 @@ int cmdPort(const std::vector<std::string>& a) {
 
 int cmdFault(const std::vector<std::string>& a) {
   if (a.size() < 2) badInput("fault: no kind given");
-  int kind = -1;
-  for (int k = 0; k < nicisim::kFaultKinds; ++k)
-    if (a[1] == nicisim::kFaultNames[static_cast<std::size_t>(k)]) kind = k;
-  if (kind < 0) badInput("unknown fault '" + a[1] + "'");
-  std::int64_t count = 1;
-  std::int64_t after = 0;
-  std::int32_t value = 0;
-  bool hasErrno = kind == nicisim::kSend || kind == nicisim::kSendAnswered;
-  bool hasValue = kind == nicisim::kDirective || kind == nicisim::kNetwork || kind == nicisim::kReplyStatus;
+  std::size_t kind = nicisim::kFaultKinds;
+  for (std::size_t k = 0; k < nicisim::kFaultKindInfo.size(); ++k)
+    if (a[1] == nicisim::kFaultKindInfo[k].name) kind = k;
+  if (kind == nicisim::kFaultKinds) badInput("unknown fault '" + a[1] + "'");
+  const nicisim::FaultKindInfo& info = nicisim::kFaultKindInfo[kind];
+  // Every key not given takes its default: the command line says it all.
+  nicisim::Fault f;
+  f.count = 1;
+  f.value = info.byDefault;
+  f.executed = info.executedByDefault;
+  const char* numberKey = info.number == nicisim::FaultNumber::kErrno   ? "errno"
+                          : info.number == nicisim::FaultNumber::kValue ? "value"
+                                                                        : nullptr;
   for (std::size_t i = 2; i < a.size(); ++i) {
     auto [k, v] = keyValue(a[i]);
     if (a[i] == "always" || a[i] == "count=always") {
-      count = nicisim::kAlways;
+      f.count = nicisim::kAlways;
     } else if (a[i] == "off" || a[i] == "count=off") {
-      count = 0;
+      f.count = 0;
     } else if (k == "count") {
-      if (!toInt(v, count) || count < 0 || count > 1000000000) badInput("bad count '" + v + "'");
+      if (!toInt(v, f.count) || f.count < 0 || f.count > nicisim::kMaxFaultNumber) badInput("bad count '" + v + "'");
     } else if (k == "after") {
-      if (!toInt(v, after) || after < 0 || after > 1000000000) badInput("bad after '" + v + "'");
-    } else if (k == "errno" && hasErrno) {
-      if (!toInt(v, value) || value < 1 || value > 4095) badInput("bad errno '" + v + "'");
-    } else if (k == "value" && hasValue) {
-      std::int32_t max = kind == nicisim::kReplyStatus ? INT32_MAX : 255;
-      if (!toInt(v, value) || value < 1 || value > max) badInput("bad value '" + v + "'");
+      if (!toInt(v, f.after) || f.after < 0 || f.after > nicisim::kMaxFaultNumber) badInput("bad after '" + v + "'");
+    } else if (numberKey != nullptr && k == numberKey) {
+      if (!toInt(v, f.value) || f.value < info.min || f.value > info.max) badInput("bad " + k + " '" + v + "'");
+    } else if (k == "executed" && info.takesExecuted) {
+      if (!nicisim::parseYesNo(v, f.executed)) badInput("bad executed '" + v + "'");
     } else {
       badInput("unknown key '" + a[i] + "' for fault " + a[1]);
     }
   }
+  if (f.count == 0) f.after = 0;
   return run([&](State& s) {
-    nicisim::Fault& f = s.faults[static_cast<std::size_t>(kind)];
-    f.count = count;
-    f.after = count == 0 ? 0 : after;
-    if (value != 0) f.value = value;
+    s.faults[kind] = f;
     return true;
   });
 }
@@ -147,14 +159,7 @@ int cmdShow() {
               nicisim::onOff(p.serviceMode) + ", loop " + nicisim::upDown(p.loopUp) + ", query=" + rcText(p.forcedQuery) +
               " set=" + rcText(p.forcedSet) + " clear=" + rcText(p.forcedClear) + "\n";
     }
-    for (int k = 0; k < nicisim::kFaultKinds; ++k) {
-      const nicisim::Fault& f = s.faults[static_cast<std::size_t>(k)];
-      const char* what = k == nicisim::kSend || k == nicisim::kSendAnswered ? " errno="
-                         : k == nicisim::kOpen || k == nicisim::kClose     ? nullptr
-                                                                           : " value=";
-      text += std::string("fault ") + nicisim::kFaultNames[static_cast<std::size_t>(k)] + ": " + countText(f.count) +
-              (f.after > 0 ? " after=" + std::to_string(f.after) : std::string()) + (what != nullptr ? what + std::to_string(f.value) : "") + "\n";
-    }
+    for (std::size_t k = 0; k < s.faults.size(); ++k) text += faultLine(k, s.faults[k]);
     for (const nicisim::Enclosure& e : s.enclosures) {
       const std::string st = nicisim::statusListText(e.statuses);
       text += "enclosure " + e.serial + ": status=" + (st.empty() ? "0" : st) + " (next read #" + std::to_string(e.next + 1) +

@@ -10,6 +10,7 @@
 #define KIV_NICISIM_NICISIM_H
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "adapci/kivwire.h"
+#include "debug/kivcodes.h"
 
 namespace nicisim {
 
@@ -26,6 +28,7 @@ constexpr int kPorts = 4;
 constexpr std::size_t kMaxLogLines = 10000;
 constexpr std::int32_t kAuto = INT32_MIN;  // no forced result: the rules apply
 constexpr std::int64_t kAlways = -1;       // fault count that never runs out
+constexpr std::int64_t kMaxFaultNumber = 1000000000;  // largest count= or after=
 
 struct Port {
   bool serviceMode = false;
@@ -35,14 +38,52 @@ struct Port {
   std::int32_t forcedClear = kAuto;
 };
 
-enum FaultKind { kOpen, kSend, kSendAnswered, kClose, kDirective, kNetwork, kReplyStatus, kFaultKinds };
-constexpr std::array<const char*, kFaultKinds> kFaultNames{"open", "send", "send-answered", "close",
-                                                           "directive", "network", "replystatus"};
+enum FaultKind {
+  kOpen,
+  kSend,
+  kSendAnswered,
+  kClose,
+  kDirective,
+  kNetwork,
+  kReplyStatus,
+  kResultByte,
+  kShort,
+  kNoAnswer,
+  kFaultKinds
+};
+
+// What the fault verb and the state file accept for each kind: its name,
+// the key of its number (errno= or value=, with range and default), and
+// whether it takes executed= and what executed is unless given. A fault
+// that marks the answer as failed defaults to a transaction the adapter
+// never carried out; one that loses part of a good answer on the way back
+// defaults to a transaction that was carried out.
+enum class FaultNumber { kNone, kErrno, kValue };
+struct FaultKindInfo {
+  const char* name;
+  FaultNumber number;
+  std::int32_t min, max, byDefault;
+  bool takesExecuted;
+  bool executedByDefault;
+};
+constexpr std::array<FaultKindInfo, kFaultKinds> kFaultKindInfo{{
+    {"open", FaultNumber::kNone, 0, 0, 0, false, false},
+    {"send", FaultNumber::kErrno, 1, 4095, EIO, false, false},
+    {"send-answered", FaultNumber::kErrno, 1, 4095, EIO, true, false},
+    {"close", FaultNumber::kNone, 0, 0, 0, false, false},
+    {"directive", FaultNumber::kValue, 1, UINT8_MAX, DE_Failure, true, false},
+    {"network", FaultNumber::kValue, 1, UINT8_MAX, 1, true, false},
+    {"replystatus", FaultNumber::kValue, 1, INT32_MAX, 1, true, true},
+    {"resultbyte", FaultNumber::kValue, 1, UINT8_MAX, 1, true, false},
+    {"short", FaultNumber::kValue, 0, UINT16_MAX, static_cast<std::int32_t>(kiv::wire::kHeaderSize), true, true},
+    {"noanswer", FaultNumber::kNone, 0, 0, 0, true, true},
+}};
 
 struct Fault {
   std::int64_t count = 0;  // 0: off; kAlways; else the requests left
-  std::int32_t value = 0;  // errno for the send faults, the byte or status otherwise
+  std::int32_t value = 0;  // its errno= or value=
   std::int64_t after = 0;  // chances to let pass before the first firing
+  bool executed = false;   // the adapter carried the transaction out
 };
 
 constexpr std::size_t kMaxEnclosures = 64;
@@ -86,6 +127,8 @@ bool parseCount(const std::string& v, std::int64_t& out);
 std::string statusListText(const std::vector<std::uint8_t>& statuses);
 std::optional<std::vector<std::uint8_t>> parseStatusList(const std::string& v);
 const char* onOff(bool on);
+const char* yesNo(bool yes);
+bool parseYesNo(const std::string& v, bool& out);
 const char* upDown(bool up);
 
 struct State {
@@ -117,12 +160,24 @@ std::string statePath();
 // keeps concurrent runs from interleaving between its query and its change.
 bool withState(const std::function<bool(State&)>& fn, std::string& why, bool holdForProcess = false);
 
-// Answers one request block in place (answer has the request's bytes on
+// What became of one request block at the adapter.
+struct Answer {
+  int err = 0;       // 0: answered; EINVAL: too short to answer; EBUSY: the enclosure is busy
+  std::string line;  // the log line: the request and its outcome
+};
+
+// The layout check that every block passes before the adapter acts on it:
+// "" when every byte is as its layout says, else what is not.
+std::string blockError(std::span<const std::uint8_t> block, std::uint64_t dataAddress);
+// The request that a sound block makes, as the log names it.
+std::string describe(std::span<const std::uint8_t> block);
+
+// Answers one request block in place (the block holds the request on
 // entry). dataAddress is the address the block's data area was passed at.
-// Appends the log line and applies any state change. Returns 0 when
-// answered, or the errno of a send that hands back no answer: EINVAL for a
-// block too short to carry a directive status, EBUSY for a busy enclosure.
-int answerBlock(State& s, std::span<std::uint8_t> answer, std::uint64_t dataAddress);
+// A block that fails the layout check is answered with DE_BadParameter (or
+// not at all, with EINVAL, when it is too short to carry a directive
+// status); a sound one is carried out, and its state change applied.
+Answer answerBlock(State& s, std::span<std::uint8_t> block, std::uint64_t dataAddress);
 
 // Where a block of either kind keeps its directive status, its result word
 // and its network result; the faults that spoil an answer write there.
@@ -133,11 +188,23 @@ struct ResultFields {
 };
 ResultFields resultFieldsOf(std::span<const std::uint8_t> block);
 
+// One send as the library carries it out, with the staged faults: the
+// answer is written to reply (which holds at least request.size() bytes)
+// and never exceeds the request's size.
+struct Sent {
+  int err = 0;                   // 0: the send succeeds; else the errno it fails with
+  std::uint32_t answerSize = 0;  // bytes of reply handed back
+  std::int32_t replyStatus = 0;
+  std::string line;              // the log line
+};
+Sent sendRequest(State& s, std::span<const std::uint8_t> request, std::span<std::uint8_t> reply,
+                 std::uint64_t dataAddress);
+
 // ---- shared by the adapter and the enclosure side ----
 
-// Answers a malformed block with DE_BadParameter at statusAt and logs
-// "malformed: why".
-void malformed(State& s, std::span<std::uint8_t> b, std::size_t statusAt, const std::string& why);
+// Answers a malformed block with DE_BadParameter at statusAt; returns its
+// log line, "malformed: why".
+std::string malformed(std::span<std::uint8_t> b, std::size_t statusAt, const std::string& why);
 // "" when every byte of [from, to) outside the valued fields is zero, else
 // which byte is not.
 std::string strayByte(std::span<const std::uint8_t> b, std::size_t from, std::size_t to,
@@ -148,9 +215,10 @@ std::string areasDiffer(std::span<const std::uint8_t> b, std::size_t at, const k
 std::string decimal(std::uint32_t v);
 
 // The enclosure side: checks the layout of an SES block ("" when it is
-// sound) and answers it; answerSes returns 0 or EBUSY as answerBlock does.
+// sound), names its request, and answers a sound one.
 std::string sesLayoutError(std::span<const std::uint8_t> b, std::uint64_t dataAddress);
-int answerSes(State& s, std::span<std::uint8_t> b);
+std::string describeSes(std::span<const std::uint8_t> b);
+Answer answerSes(State& s, std::span<std::uint8_t> b);
 
 }  // namespace nicisim
 

@@ -15,11 +15,13 @@ namespace {
 // One connection per process, as the real library allows.
 bool g_connectionOpen = false;
 
-// Fires the fault if it is due; the state is written back whenever the fault
-// is armed, since even a fault that lets this call pass counts it down.
-bool fireAndKeep(nicisim::State& s, nicisim::FaultKind k, bool& fails) {
+// Fires the fault if it is due, and logs the call it fails; the state is
+// written back whenever the fault is armed, since even a fault that lets
+// this call pass counts it down.
+bool fireAndKeep(nicisim::State& s, nicisim::FaultKind k, bool& fails, const char* call) {
   const bool armed = s.faults[k].count != 0;
   fails = nicisim::fire(s, k);
+  if (fails) s.addLog(std::string(call) + " fault=" + nicisim::kFaultKindInfo[k].name);
   return armed;
 }
 }  // namespace
@@ -27,7 +29,7 @@ bool fireAndKeep(nicisim::State& s, nicisim::FaultKind k, bool& fails) {
 extern "C" int niCIOpen(void) {
   bool fails = false;
   std::string why;
-  if (!nicisim::withState([&](nicisim::State& s) { return fireAndKeep(s, nicisim::kOpen, fails); }, why, true)) {
+  if (!nicisim::withState([&](nicisim::State& s) { return fireAndKeep(s, nicisim::kOpen, fails, "niCIOpen"); }, why, true)) {
     errno = EIO;
     return -1;
   }
@@ -63,30 +65,16 @@ extern "C" int niCISendSyncRequest(void* request, uint32_t requestSize, niCIOpti
     errno = ENOTCONN;
     return -1;
   }
-  auto* answer = static_cast<std::uint8_t*>(reply->pReplyBuffer);
-  int failErrno = 0;
-  bool answered = false;
-  std::int32_t replyStatus = 0;
+  const std::span<const std::uint8_t> block(static_cast<const std::uint8_t*>(request), requestSize);
+  const std::span<std::uint8_t> answer(static_cast<std::uint8_t*>(reply->pReplyBuffer),
+                                       std::size_t{requestSize} + options->value[NICI_OPTION_EXTRA_SIZE]);
+  const auto dataAddress = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(request) + kiv::wire::kDataOffset);
+  nicisim::Sent sent;
   std::string why;
   bool ok = nicisim::withState(
       [&](nicisim::State& s) {
-        using namespace nicisim;
-        if (fire(s, kSend)) {
-          failErrno = s.faults[kSend].value;
-          return true;
-        }
-        std::memcpy(answer, request, requestSize);
-        std::span<std::uint8_t> block(answer, requestSize);
-        const auto dataAddress = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(request) + kiv::wire::kDataOffset);
-        failErrno = answerBlock(s, block, dataAddress);
-        answered = failErrno == 0;
-        if (!answered) return true;
-        // Faults that spoil an answer the adapter gave.
-        const ResultFields at = resultFieldsOf(block);
-        if (fire(s, kDirective)) block[at.directiveStatus] = static_cast<std::uint8_t>(s.faults[kDirective].value);
-        if (fire(s, kNetwork)) block[at.networkResult] = static_cast<std::uint8_t>(s.faults[kNetwork].value);
-        if (fire(s, kReplyStatus)) replyStatus = s.faults[kReplyStatus].value;
-        if (fire(s, kSendAnswered)) failErrno = s.faults[kSendAnswered].value;
+        sent = nicisim::sendRequest(s, block, answer, dataAddress);
+        s.addLog(sent.line);
         return true;
       },
       why, true);
@@ -94,10 +82,10 @@ extern "C" int niCISendSyncRequest(void* request, uint32_t requestSize, niCIOpti
     errno = EIO;
     return -1;
   }
-  if (answered) reply->requestSize = requestSize;
-  reply->requestStatus = replyStatus;
-  if (failErrno != 0) {
-    errno = failErrno;
+  reply->requestSize = sent.answerSize;
+  reply->requestStatus = sent.replyStatus;
+  if (sent.err != 0) {
+    errno = sent.err;
     return -1;
   }
   return 0;
@@ -117,7 +105,7 @@ extern "C" int niCIClose(void) {
   g_connectionOpen = false;
   bool fails = false;
   std::string why;
-  if (!nicisim::withState([&](nicisim::State& s) { return fireAndKeep(s, nicisim::kClose, fails); }, why, true) ||
+  if (!nicisim::withState([&](nicisim::State& s) { return fireAndKeep(s, nicisim::kClose, fails, "niCIClose"); }, why, true) ||
       fails) {
     errno = EIO;
     return -1;

@@ -123,27 +123,33 @@ std::string sesLayoutError(ConstBytes b, std::uint64_t dataAddress) {
   return strayByte(b, send ? S::kPage + L : S::kPage, size, {});
 }
 
-int answerSes(State& s, std::span<std::uint8_t> b) {
-  const bool send = isSend(b);
-  const std::uint32_t L = pageLengthOf(b);
+namespace {
+std::string serialOf(ConstBytes b) {
   std::string serial;
   for (std::size_t i = S::kSerialNumber; b[i] != 0; ++i) {
     serial += (b[i] >= 0x21 && b[i] <= 0x7E) ? static_cast<char>(b[i]) : '?';
   }
+  return serial;
+}
+}  // namespace
+
+std::string describeSes(ConstBytes b) {
+  const bool send = isSend(b);
+  const std::uint32_t L = pageLengthOf(b);
   const unsigned page = send ? (L > 0 ? get8(b, S::kPage) : 0) : get8(b, S::kCdb + S::kCdbPageCode);
-  const std::string line = "FN_ISAL_SCSI serial=" + serial + " cmd=" +
-                           (send ? "SEND_DIAGNOSTIC" : "RECEIVE_DIAGNOSTIC_RESULTS") + " page=" + std::to_string(page) +
-                           " length=" + std::to_string(L);
-  Enclosure* e = s.find(serial);
+  return "FN_ISAL_SCSI serial=" + serialOf(b) + " cmd=" + (send ? "SEND_DIAGNOSTIC" : "RECEIVE_DIAGNOSTIC_RESULTS") +
+         " page=" + std::to_string(page) + " length=" + std::to_string(L);
+}
+
+Answer answerSes(State& s, std::span<std::uint8_t> b) {
+  Enclosure* e = s.find(serialOf(b));
   if (e != nullptr && e->busy > 0) {
     --e->busy;
-    s.addLog(line + " busy");
-    return EBUSY;
+    return {EBUSY, describeSes(b) + " busy"};
   }
   const std::int32_t rc = e == nullptr ? AE_BadSerialNumber : enclosureCommand(*e, b);
   put16be(b, S::kApplicationResult, static_cast<std::uint16_t>(rc));
-  s.addLog(line + " rc=" + std::to_string(rc));
-  return 0;
+  return {0, describeSes(b) + " rc=" + std::to_string(rc)};
 }
 
 }  // namespace nicisim

@@ -16,11 +16,10 @@ namespace nicisim {
 using namespace kiv::wire;
 
 State::State() {
-  faults[kSend].value = EIO;
-  faults[kSendAnswered].value = EIO;
-  faults[kDirective].value = DE_Failure;
-  faults[kNetwork].value = 1;
-  faults[kReplyStatus].value = 1;
+  for (std::size_t k = 0; k < faults.size(); ++k) {
+    faults[k].value = kFaultKindInfo[k].byDefault;
+    faults[k].executed = kFaultKindInfo[k].executedByDefault;
+  }
 }
 
 void State::addLog(std::string line) {
@@ -52,17 +51,6 @@ bool fromHex(const std::string& hex, std::vector<std::uint8_t>& out, std::size_t
     bytes.push_back(static_cast<std::uint8_t>(v));
   }
   out = std::move(bytes);
-  return true;
-}
-
-bool fire(State& s, FaultKind k) {
-  Fault& f = s.faults[k];
-  if (f.count == 0) return false;
-  if (f.after > 0) {
-    --f.after;
-    return false;
-  }
-  if (f.count > 0) --f.count;
   return true;
 }
 
@@ -113,13 +101,19 @@ std::optional<std::vector<std::uint8_t>> parseStatusList(const std::string& v) {
 }
 
 const char* onOff(bool on) { return on ? "on" : "off"; }
+const char* yesNo(bool yes) { return yes ? "yes" : "no"; }
+bool parseYesNo(const std::string& v, bool& out) {
+  if (v != yesNo(true) && v != yesNo(false)) return false;
+  out = v == yesNo(true);
+  return true;
+}
 const char* upDown(bool up) { return up ? "up" : "down"; }
 
 // ---- text form ----
 
 namespace {
 constexpr const char* kMagic = "kivadapsim-state";
-constexpr const char* kVersion = "version=1";
+constexpr const char* kVersion = "version=2";
 
 std::string toHex(const std::vector<std::uint8_t>& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -151,11 +145,13 @@ std::string serialize(const State& s) {
     out += k + "set=" + rcText(p.forcedSet) + "\n";
     out += k + "clear=" + rcText(p.forcedClear) + "\n";
   }
-  for (int k = 0; k < kFaultKinds; ++k) {
-    std::string n = std::string("fault.") + kFaultNames[static_cast<std::size_t>(k)];
-    out += n + "=" + countText(s.faults[static_cast<std::size_t>(k)].count) + "\n";
-    out += n + ".value=" + std::to_string(s.faults[static_cast<std::size_t>(k)].value) + "\n";
-    out += n + ".after=" + std::to_string(s.faults[static_cast<std::size_t>(k)].after) + "\n";
+  for (std::size_t k = 0; k < s.faults.size(); ++k) {
+    const Fault& f = s.faults[k];
+    std::string n = std::string("fault.") + kFaultKindInfo[k].name;
+    out += n + "=" + countText(f.count) + "\n";
+    out += n + ".value=" + std::to_string(f.value) + "\n";
+    out += n + ".after=" + std::to_string(f.after) + "\n";
+    out += n + ".executed=" + yesNo(f.executed) + "\n";
   }
   out += "enclosures=" + std::to_string(s.enclosures.size()) + "\n";
   for (const Enclosure& e : s.enclosures) {
@@ -212,17 +208,20 @@ bool parse(const std::string& text, State& out, std::string& why) {
     if (!take(k + "clear", v)) return false;
     if (!parseRc(v, p.forcedClear)) return bad(k + "clear");
   }
-  for (int k = 0; k < kFaultKinds; ++k) {
-    Fault& f = s.faults[static_cast<std::size_t>(k)];
-    std::string key = std::string("fault.") + kFaultNames[static_cast<std::size_t>(k)];
+  for (std::size_t k = 0; k < s.faults.size(); ++k) {
+    Fault& f = s.faults[k];
+    const FaultKindInfo& info = kFaultKindInfo[k];
+    std::string key = std::string("fault.") + info.name;
     if (!take(key, v)) return false;
     if (!parseCount(v, f.count)) return bad(key);
     if (!take(key + ".value", v)) return false;
-    if (!toInt(v, f.value) || ((k == kOpen || k == kClose) != (f.value == 0))) return bad(key + ".value");
-    if ((k == kDirective || k == kNetwork) && (f.value < 1 || f.value > 255)) return bad(key + ".value");
-    if ((k == kSend || k == kSendAnswered) && (f.value < 1 || f.value > 4095)) return bad(key + ".value");
+    if (!toInt(v, f.value) || f.value < info.min || f.value > info.max) return bad(key + ".value");
     if (!take(key + ".after", v)) return false;
-    if (!toInt(v, f.after) || f.after < 0 || f.after > 1000000000) return bad(key + ".after");
+    if (!toInt(v, f.after) || f.after < 0 || f.after > kMaxFaultNumber) return bad(key + ".after");
+    if (!take(key + ".executed", v)) return false;
+    if (!parseYesNo(v, f.executed) || (!info.takesExecuted && f.executed != info.executedByDefault)) {
+      return bad(key + ".executed");
+    }
   }
   std::size_t count = 0;
   if (!take("enclosures", v)) return false;

@@ -98,7 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"DisableUnreadClearsAgain", {{"port", "1L", "mode=on", "query=AE_LoopDown"}}, kDisable,
                     {Q(1, -689), Q(2, 0), M(1, 0, 0), M(1, 1, 0), M(1, 0, 0)}, "Service Mode 0 to port 1 success\n", 0,
                     true},
-        OutcomeCase{"LibraryCannotOpen", {{"fault", "open", "always"}}, kQuery, {},
+        OutcomeCase{"LibraryCannotOpen", {{"fault", "open", "always"}}, kQuery,
+                    {"niCIOpen fault=open", "niCIOpen fault=open", "niCIOpen fault=open"},
                     "Query Service Mode failed, rc=FFFFFFFD\n", 47, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
