@@ -26,7 +26,7 @@ constexpr const char* kUsage =
     "       kivadapsim fault KIND [count=N|always|off] [after=K] [errno=N] [value=N] [executed=yes|no]\n"
     "         KIND: open send send-answered close directive network replystatus\n"
     "               resultbyte short noanswer\n"
-    "       kivadapsim log [clear]\n"
+    "       kivadapsim log [clear|pids]\n"
     "       kivadapsim enclosure SERIAL key=value...\n"
     "         keys: status=N[,N...] stringin=HEX busy=N\n"
     "       kivadapsim firmware SERIAL\n";
@@ -73,7 +73,7 @@ std::string faultLine(std::size_t kind, const nicisim::Fault& f) {
 
 int run(const std::function<bool(State&)>& fn) {
   std::string why;
-  if (!nicisim::withState(fn, why)) {
+  if (nicisim::withState(fn, why) != nicisim::Access::kDone) {
     std::fprintf(stderr, "kivadapsim: %s\n", why.c_str());
     return 1;
   }
@@ -167,7 +167,8 @@ int cmdShow() {
               ", firmware " + std::to_string(e.image.size()) + " bytes " + nicisim::kDownloadNames[e.download] +
               (e.overflow ? " (overflow)" : "") + "\n";
     }
-    text += "log: " + std::to_string(s.log.size()) + " lines\n";
+    std::string why;
+    text += "log: " + std::to_string(nicisim::readLog(why).size()) + " lines\n";
     return false;
   });
   std::fputs(text.c_str(), stdout);
@@ -175,13 +176,24 @@ int cmdShow() {
 }
 
 int cmdLog(const std::vector<std::string>& a) {
-  if (a.size() > 2 || (a.size() == 2 && a[1] != "clear")) badInput("log: unknown argument '" + a[1] + "'");
-  if (a.size() == 2) return run([](State& s) { s.log.clear(); return true; });
-  std::string text;
-  int rc = run([&](State& s) {
-    for (const auto& l : s.log) text += l + "\n";
+  if (a.size() > 2 || (a.size() == 2 && a[1] != "clear" && a[1] != "pids")) {
+    badInput("log: unknown argument '" + a[1] + "'");
+  }
+  const bool clear = a.size() == 2 && a[1] == "clear";
+  const bool pids = a.size() == 2 && a[1] == "pids";
+  std::string text, why;
+  int rc = run([&](State&) {
+    if (clear) {
+      nicisim::clearLog(why);
+      return false;
+    }
+    for (const auto& l : nicisim::readLog(why)) text += (pids ? l.pid + " " : "") + l.line + "\n";
     return false;
   });
+  if (rc == 0 && !why.empty()) {
+    std::fprintf(stderr, "kivadapsim: %s\n", why.c_str());
+    return 1;
+  }
   std::fputs(text.c_str(), stdout);
   return rc;
 }
@@ -264,7 +276,12 @@ int main(int argc, char** argv) {
   const std::string& verb = a[0];
   if (verb == "reset") {
     if (a.size() != 1) badInput("reset: unexpected argument '" + a[1] + "'");
-    return run([](State& s) { s = State{}; return true; });
+    std::string why;
+    if (nicisim::resetState(why) != nicisim::Access::kDone) {
+      std::fprintf(stderr, "kivadapsim: %s\n", why.c_str());
+      return 1;
+    }
+    return 0;
   }
   if (verb == "show") {
     if (a.size() != 1) badInput("show: unexpected argument '" + a[1] + "'");

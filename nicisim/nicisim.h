@@ -14,6 +14,7 @@
 #include <charconv>
 #include <cstdint>
 #include <functional>
+#include <sys/types.h>
 #include <optional>
 #include <span>
 #include <string>
@@ -136,9 +137,7 @@ struct State {
   std::array<Fault, kFaultKinds> faults{};
   std::vector<Enclosure> enclosures;
   Enclosure* find(const std::string& serial);
-  std::vector<std::string> log;
   State();
-  void addLog(std::string line);
 };
 
 // Fires the fault when armed: counts it down and returns true.
@@ -149,16 +148,56 @@ bool fire(State& s, FaultKind k);
 std::string serialize(const State& s);
 bool parse(const std::string& text, State& out, std::string& why);
 
-// Path of the state file (KIVADAPSIM_STATE, else a per-user default).
-std::string statePath();
+// ---- the files: simstore.cpp ----
 
-// Runs fn on the state under the exclusive lock; when fn returns true the
-// state is written back atomically. A missing file is created first. Returns
-// false with a reason when the file cannot be used. With holdForProcess the
-// lock is kept until the process ends: a run of the utility makes several
-// exchanges (query, then change), and holding the adapter for the whole run
-// keeps concurrent runs from interleaving between its query and its change.
-bool withState(const std::function<bool(State&)>& fn, std::string& why, bool holdForProcess = false);
+// Path of the state file (KIVADAPSIM_STATE, else a per-user default); the
+// lock, the log and the firmware images lie beside it.
+std::string statePath();
+std::string lockPath();
+std::string logPath();
+
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f) : fd(f) {}
+  ~Fd();
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+};
+
+// Opens path (flags as for open; O_NOFOLLOW and O_NONBLOCK are added) only
+// when it is a regular file of this user with one link: never through a
+// symbolic link, never a FIFO or device that could block. -1 with why and
+// errno (ENOENT when the file does not exist) otherwise.
+int openOurs(const std::string& path, int flags, std::string& why, mode_t mode = 0600);
+
+// The wait for the lock: at most 10 s, with these seams for its clock and
+// its pauses, which tests pin.
+constexpr std::uint64_t kLockWaitMicroseconds = 10000000;
+extern std::uint64_t (*SimNowMicroseconds)();
+extern void (*SimSleepMicroseconds)(std::uint64_t microseconds);
+
+enum class Access { kDone, kTimedOut, kRefused };
+// One visit of the state: the lock taken, the state loaded, fn run, the
+// state written back when fn returns true (or when the file is new), the
+// lock released. A missing file is created. kTimedOut or kRefused with a
+// reason when the lock or the file cannot be had; fn is not run then.
+Access withState(const std::function<bool(State&)>& fn, std::string& why);
+// Replaces the state, damaged or not, with a fresh one and empties the log;
+// refuses a state path that is not a regular file of ours.
+Access resetState(std::string& why);
+
+// The request log: one line per request, kept to its newest kMaxLogLines
+// once it passes kMaxLogBytes. Each line is stored with the process ID that
+// made the request. appendLog, readLog and clearLog are called within a
+// visit, except for the lines of calls that could not have one.
+constexpr std::size_t kMaxLogBytes = 2u << 20;
+void appendLog(const std::string& line);
+struct LogLine {
+  std::string pid;
+  std::string line;
+};
+std::vector<LogLine> readLog(std::string& why);
+bool clearLog(std::string& why);
 
 // What became of one request block at the adapter.
 struct Answer {

@@ -22,11 +22,6 @@ State::State() {
   }
 }
 
-void State::addLog(std::string line) {
-  log.push_back(std::move(line));
-  if (log.size() > kMaxLogLines) log.erase(log.begin(), log.begin() + static_cast<long>(log.size() - kMaxLogLines));
-}
-
 Enclosure* State::find(const std::string& serial) {
   for (Enclosure& e : enclosures)
     if (e.serial == serial) return &e;
@@ -126,12 +121,6 @@ std::string toHex(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
-bool printableLine(const std::string& v) {
-  if (v.empty() || v.size() > 512) return false;
-  for (unsigned char c : v)
-    if (c < 0x20 || c > 0x7E) return false;
-  return true;
-}
 }  // namespace
 
 std::string serialize(const State& s) {
@@ -164,7 +153,6 @@ std::string serialize(const State& s) {
     out += std::string("enclosure.overflow=") + (e.overflow ? "1" : "0") + "\n";
     out += "enclosure.image=" + toHex(e.image) + "\n";
   }
-  for (const std::string& l : s.log) out += "log=" + l + "\n";
   return out;
 }
 
@@ -253,13 +241,9 @@ bool parse(const std::string& text, State& out, std::string& why) {
     if (!fromHex(v, e.image, kMaxImage)) return bad("enclosure.image");
     s.enclosures.push_back(std::move(e));
   }
-  for (; n < lines.size(); ++n) {
-    if (!lines[n].starts_with("log=") || !printableLine(lines[n].substr(4))) {
-      why = "line " + std::to_string(n + 1) + ": not a log line";
-      return false;
-    }
-    if (s.log.size() >= kMaxLogLines) { why = "log longer than its limit"; return false; }
-    s.log.push_back(lines[n].substr(4));
+  if (n != lines.size()) {
+    why = "line " + std::to_string(n + 1) + ": unexpected";
+    return false;
   }
   out = std::move(s);
   return true;

@@ -85,22 +85,7 @@ nicisim::State makeState(Reader& in) {
   return s;
 }
 
-// The state as text, its log left out.
-std::string stateText(nicisim::State& s) {
-  std::vector<std::string> log = std::move(s.log);
-  s.log.clear();
-  std::string text = nicisim::serialize(s);
-  s.log = std::move(log);
-  return text;
-}
-
-nicisim::State copyWithoutLog(nicisim::State& s) {
-  std::vector<std::string> log = std::move(s.log);
-  s.log.clear();
-  nicisim::State copy = s;
-  s.log = std::move(log);
-  return copy;
-}
+std::string stateText(const nicisim::State& s) { return nicisim::serialize(s); }
 
 bool sameEnclosure(const nicisim::Enclosure& a, const nicisim::Enclosure& b) {
   return a.serial == b.serial && a.statuses == b.statuses && a.next == b.next && a.stringIn == b.stringIn &&
@@ -287,7 +272,7 @@ void answerOne(nicisim::State& s, Reader& in) {
   const std::uint64_t address = r.rawAddress ? r.address : dataAt ^ r.addressFlip;
 
   const Block request(block.get(), block.get() + size);
-  nicisim::State before = copyWithoutLog(s);
+  nicisim::State before = s;
   const std::string beforeText = stateText(s);
   const nicisim::Answer answer = nicisim::answerBlock(s, span, address);
   const int rc = answer.err;

@@ -1,11 +1,14 @@
 // The simulated adapter: request blocks decoded and answered byte by byte,
 // the faults, the state file and kivadapsim's command line.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,7 @@ namespace {
 
 using namespace kiv::wire;
 using Block = std::vector<std::uint8_t>;
+using nicisim::Fd;
 
 // The two port requests as the utility builds them.
 Block loopMapRequest(int port) {
@@ -341,11 +345,35 @@ class Sim : public ::testing::Test {
     argv.insert(argv.end(), words.begin(), words.end());
     return kivtest::runProgram(KIVADAPSIM_PATH, argv, {{"KIVADAPSIM_STATE", state}});
   }
-  // Library calls run in a child, which keeps the adapter lock until it exits.
+  // Library calls run in a child: each has a connection state of its own.
   kivtest::ChildResult lib(const std::function<void()>& body) { return kivtest::runInChild(body); }
   std::string log() { return sim({"log"}).out; }
   kivtest::TempDir tmp;
   std::string state = tmp.file("adapter.state");
+};
+
+// The records of one request, set up as the contract asks: the three
+// option calls, and a reply buffer of block size + extra size bytes.
+struct Request {
+  Block block, buffer;
+  niCIOptions options{};
+  niCIStatus status{};
+  niCIReply reply{};
+  explicit Request(Block b, std::uint32_t extra = 0, bool setOptions = true)
+      : block(std::move(b)), buffer(block.size() + extra, 0) {
+    if (get16be(block, 0) == 2) {
+      put64be(block, 176, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(block.data() + 184)));
+    }
+    if (setOptions) {
+      niCISetOptions(&options, 2, 1);
+      niCISetOptions(&options, 0, 1);
+      niCISetOptions(&options, 1, extra);
+    }
+    reply.pReplyBuffer = buffer.data();
+  }
+  int send() {
+    return niCISendSyncRequest(block.data(), static_cast<std::uint32_t>(block.size()), &options, &status, &reply);
+  }
 };
 
 // One exchange the way SendAdapCIRequest makes it; prints what came back.
@@ -354,20 +382,13 @@ void exchange(Block b) {
     std::printf("open failed\n");
     return;
   }
-  niCIOptions options{};
-  niCIStatus status{};
-  niCIReply reply{};
-  niCISetOptions(&options, 2, 1);
-  niCISetOptions(&options, 0, 1);
-  niCISetOptions(&options, 1, 0);
-  Block buffer(b.size(), 0);
-  reply.pReplyBuffer = buffer.data();
+  Request r(std::move(b));
   errno = 0;
-  int rc = niCISendSyncRequest(b.data(), static_cast<std::uint32_t>(b.size()), &options, &status, &reply);
+  int rc = r.send();
   int err = errno;
-  std::uint32_t size = niCIBGetRequestSize(&reply);
-  const auto* a = static_cast<const std::uint8_t*>(niCIBGetRequest(&reply));
-  std::printf("send=%d errno=%d size=%u status=%d", rc, rc != 0 ? err : 0, size, niCIBGetRequestStatus(&reply));
+  std::uint32_t size = niCIBGetRequestSize(&r.reply);
+  const auto* a = static_cast<const std::uint8_t*>(niCIBGetRequest(&r.reply));
+  std::printf("send=%d errno=%d size=%u status=%d", rc, rc != 0 ? err : 0, size, niCIBGetRequestStatus(&r.reply));
   if (size >= 172) std::printf(" ds=%u nr=%u ar=%d", a[60], a[169], static_cast<std::int16_t>((a[170] << 8) | a[171]));
   std::printf(" close=%d\n", niCIClose());
 }
@@ -375,16 +396,11 @@ void exchange(Block b) {
 // One SES request on an open connection; prints what came back and the
 // first page bytes of the answer.
 void sesExchange(Block b) {
-  put64be(b, 176, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(b.data() + 184)));
-  niCIOptions options{};
-  niCIStatus status{};
-  niCIReply reply{};
-  Block buffer(b.size(), 0);
-  reply.pReplyBuffer = buffer.data();
-  int rc = niCISendSyncRequest(b.data(), static_cast<std::uint32_t>(b.size()), &options, &status, &reply);
+  Request r(std::move(b));
+  int rc = r.send();
   int err = errno;
-  std::uint32_t size = niCIBGetRequestSize(&reply);
-  const auto* a = static_cast<const std::uint8_t*>(niCIBGetRequest(&reply));
+  std::uint32_t size = niCIBGetRequestSize(&r.reply);
+  const auto* a = static_cast<const std::uint8_t*>(niCIBGetRequest(&r.reply));
   std::printf("send=%d", rc);
   if (rc != 0) std::printf(" errno=%d", err);
   if (size != 0)
@@ -534,30 +550,47 @@ TEST_F(Sim, StateFileCreatedOnFirstUse) {
   EXPECT_EQ(log(), "FN_ADAP_GetFCLoopMap port=3 rc=0\n");
 }
 
-TEST_F(Sim, DamagedForeignOrLinkedStateIsRefused) {
-  const std::string damaged[] = {"", "hello\n", "kivadapsim-state\nversion=2\n",
-                                 "kivadapsim-state\nversion=2\nport1.mode=maybe\n"};
-  for (const std::string& text : damaged) {
-    kivtest::writeFile(state, text);
-    EXPECT_EQ(lib([] { exchange(loopMapRequest(1)); }).out, "open failed\n") << text;
-    kivtest::ChildResult r = sim({"show"});
-    EXPECT_EQ(r.status, 1) << text;
-    EXPECT_TRUE(r.err.starts_with("kivadapsim: " + state + ": ")) << r.err;
-    EXPECT_EQ(kivtest::readFile(state), text);
+// A damaged state file is refused by the library and by kivadapsim, and
+// replaced by reset. A state path that is not a regular file of ours (a
+// link, a FIFO, a folder, a file with a second link) is refused at once,
+// by reset too, and what it leads to is left alone.
+TEST_F(Sim, DamagedOrForeignStateIsRefused) {
+  const std::string other = tmp.file("other");
+  struct Case {
+    std::function<int(const std::string&)> make;
+    std::string why;
+    bool resettable;
+  };
+  auto text = [](const char* t) {
+    return [t](const std::string& p) { return kivtest::writeFile(p, t), 0; };
+  };
+  const Case cases[] = {
+      {text(""), "damaged state file: not a kivadapsim state file (no final line end)", true},
+      {text("hello\n"), "damaged state file: not a kivadapsim state file", true},
+      {text("kivadapsim-state\nversion=1\n"), "damaged state file: unsupported state version 'version=1'", true},
+      {text("kivadapsim-state\nversion=2\nport1.mode=maybe\n"), "damaged state file: line 3: bad value of port1.mode",
+       true},
+      {[&](const std::string& p) { return symlink(other.c_str(), p.c_str()); }, "is a symbolic link, refused", false},
+      {[](const std::string& p) { return mkfifo(p.c_str(), 0600); }, "not a regular file, refused", false},
+      {[](const std::string& p) { return mkdir(p.c_str(), 0700); }, "not a regular file, refused", false},
+      {[&](const std::string& p) { return link(other.c_str(), p.c_str()); }, "has more than one link, refused", false},
+  };
+  for (const Case& c : cases) {
+    unlink(state.c_str()), rmdir(state.c_str()), unlink((state + ".log").c_str());
+    kivtest::writeFile(other, "precious\n");
+    ASSERT_EQ(c.make(state), 0) << c.why;
+    const std::string why = state + ": " + c.why;
+    kivtest::ChildResult r = lib([] { exchange(loopMapRequest(1)); });
+    EXPECT_EQ(r.out, "open failed\n") << c.why;
+    EXPECT_EQ(kivtest::readFile(state + ".log"), std::to_string(r.pid) + " niCIOpen failed: " + why + "\n");
+    r = sim({"show"});
+    EXPECT_EQ(r.status, 1) << c.why;
+    EXPECT_EQ(r.err, "kivadapsim: " + why + "\n");
+    r = sim({"reset"});
+    EXPECT_EQ(r.status, c.resettable ? 0 : 1) << c.why;
+    EXPECT_EQ(sim({"show"}).status, c.resettable ? 0 : 1) << c.why;
+    EXPECT_EQ(kivtest::readFile(other), "precious\n");
   }
-  ASSERT_EQ(sim({"reset"}).status, 1);
-  unlink(state.c_str());
-  ASSERT_EQ(sim({"reset"}).status, 0);
-  std::string good = kivtest::readFile(state);
-  const std::string real = tmp.file("real.state");
-  kivtest::writeFile(real, good);
-  unlink(state.c_str());
-  ASSERT_EQ(symlink(real.c_str(), state.c_str()), 0);
-  EXPECT_EQ(lib([] { exchange(loopMapRequest(1)); }).out, "open failed\n");
-  kivtest::ChildResult r = sim({"port", "1L", "mode=on"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "kivadapsim: " + state + ": is a symbolic link, refused\n");
-  EXPECT_EQ(kivtest::readFile(real), good);
 }
 
 TEST_F(Sim, BadInputLeavesStateAlone) {
@@ -595,56 +628,159 @@ TEST_F(Sim, BadInputLeavesStateAlone) {
   EXPECT_NE(sim({"show"}).out.find("port 1L (1): service mode off, loop up, query=-689 set=-8 clear=auto\n"), std::string::npos);
 }
 
-TEST_F(Sim, ConcurrentUpdatesLoseNothing) {
-  ASSERT_EQ(sim({"reset"}).status, 0);
-  constexpr int kEach = 200;
-  std::vector<pid_t> pids;
-  // One child makes library requests, the other changes the adapter with
-  // kivadapsim; both append to the same log and state.
-  pid_t a = fork();
-  ASSERT_GE(a, 0);
-  if (a == 0) {
-    for (int i = 0; i < kEach; ++i) {
-      kivtest::ChildResult r = kivtest::runInChild([] { exchange(loopMapRequest(4)); });
-      if (r.status != 0) _exit(1);
-    }
-    _exit(0);
+// Each breach of the library's contract is refused, logged, and leaves no
+// answer behind.
+TEST_F(Sim, ContractBreachesAreRefusedAndLogged) {
+  struct Case {
+    std::function<void()> body;
+    const char* out;
+    const char* log;
+  };
+  auto sendOnly = [](Request& r) {
+    const int rc = r.send();
+    std::printf("send=%d errno=%d size=%u", rc, errno, r.reply.requestSize);
+  };
+  const Case cases[] = {
+      {[&] {
+         Request r(loopMapRequest(1));
+         sendOnly(r);
+       },
+       "send=-1 errno=22 size=0",
+       "contract: niCISendSyncRequest without an open connection"},
+      {[] {
+         const int first = niCIOpen(), second = niCIOpen();
+         std::printf("%d %d errno=%d", first, second, errno);
+       },
+       "0 -1 errno=16",
+       "contract: niCIOpen while a connection is open"},
+      {[] {
+         const int rc = niCIClose();
+         std::printf("%d errno=%d", rc, errno);
+       },
+       "-1 errno=9",
+       "contract: niCIClose without an open connection"},
+      {[&] {
+         niCIOpen();
+         Request r(loopMapRequest(1), 0, false);
+         sendOnly(r);
+       },
+       "send=-1 errno=22 size=0",
+       "contract: niCISendSyncRequest before the option calls 2 = 1, 0 = 1, 1 = extra size on its record"},
+      {[&] {
+         niCIOpen();
+         Request r(loopMapRequest(1), 0, false);
+         niCISetOptions(&r.options, 2, 1);
+         niCISetOptions(&r.options, 1, 0);
+         niCISetOptions(&r.options, 0, 1);
+         sendOnly(r);
+       },
+       "send=-1 errno=22 size=0", "contract: niCISetOptions(1, 0) out of order"},
+      {[&] {
+         niCIOpen();
+         Request r(loopMapRequest(1));
+         r.reply.pReplyBuffer = nullptr;
+         sendOnly(r);
+       },
+       "send=-1 errno=22 size=0", "contract: niCISendSyncRequest without a reply buffer"},
+      {[] {
+         niCIOpen();
+         const int rc = niCISendSyncRequest(nullptr, 0, nullptr, nullptr, nullptr);
+         std::printf("send=%d errno=%d", rc, errno);
+       },
+       "send=-1 errno=22", "contract: niCISendSyncRequest without a reply record"},
+      {[] {
+         niCIOpen();
+         niCIReply reply{};
+         std::printf("size=%u", niCIBGetRequestSize(&reply));
+       },
+       "size=0", "contract: niCIBGetRequestSize before any send on its reply record"},
+      {[] {
+         niCIOpen();
+         niCIReply reply{};
+         std::printf("answer=%p", niCIBGetRequest(&reply));
+       },
+       "answer=(nil)", "contract: niCIBGetRequest before any send on its reply record"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(sim({"reset"}).status, 0);
+    EXPECT_EQ(lib(c.body).out, c.out) << c.log;
+    EXPECT_EQ(log(), std::string(c.log) + "\n");
   }
-  pid_t b = fork();
-  ASSERT_GE(b, 0);
-  if (b == 0) {
-    for (int i = 0; i < kEach; ++i) {
-      kivtest::ChildResult r = kivtest::runInChild([] { exchange(serviceModeRequest(1, 1)); });
-      if (r.status != 0) _exit(1);
-    }
-    _exit(0);
-  }
-  for (pid_t p : {a, b}) {
-    int st = 0;
-    waitpid(p, &st, 0);
-    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-  }
-  std::string l = log();
-  std::size_t maps = 0, sets = 0;
-  for (std::size_t at = 0; (at = l.find("FN_ADAP_GetFCLoopMap port=4 rc=0\n", at)) != std::string::npos; ++at) ++maps;
-  for (std::size_t at = 0; (at = l.find("FN_ADAP_ServiceMode port=1 value=1 rc=", at)) != std::string::npos; ++at) ++sets;
-  EXPECT_EQ(maps, static_cast<std::size_t>(kEach));
-  EXPECT_EQ(sets, static_cast<std::size_t>(kEach));
 }
 
-TEST(StateText, RoundTripsAndBoundsTheLog) {
+// A lock held elsewhere is waited for 10 s at most, on the clock the test
+// pins: the open fails, and the log says why; the held lock is never
+// entered.
+TEST_F(Sim, LockWaitIsBounded) {
+  ASSERT_EQ(sim({"reset"}).status, 0);
+  Fd held(open((state + ".lock").c_str(), O_RDWR));
+  ASSERT_EQ(flock(held.fd, LOCK_EX), 0);
+  kivtest::ChildResult r = lib([] {
+    static std::uint64_t now = 0;
+    static int pauses = 0;
+    nicisim::SimNowMicroseconds = [] { return now; };
+    nicisim::SimSleepMicroseconds = [](std::uint64_t us) { now += us, ++pauses; };
+    const int rc = niCIOpen();
+    std::printf("open=%d errno=%d waited=%llus pauses>100=%d", rc, errno,
+                static_cast<unsigned long long>(now / 1000000), pauses > 100);
+  });
+  EXPECT_EQ(r.out, "open=-1 errno=16 waited=10s pauses>100=1");
+  EXPECT_EQ(kivtest::readFile(state + ".log").substr(std::to_string(r.pid).size()),
+            " niCIOpen failed: state file locked by another process for 10 s\n");
+}
+
+// Nothing is held between requests: while one process has a connection
+// open, kivadapsim answers and another process's requests go through.
+TEST_F(Sim, ConnectionsHoldNoLock) {
+  ASSERT_EQ(sim({"port", "1L", "mode=on"}).status, 0);
+  int opened[2], done[2];
+  ASSERT_EQ(pipe(opened), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    char c = 0;
+    const bool ok = niCIOpen() == 0 && write(opened[1], "o", 1) == 1 && read(done[0], &c, 1) == 1;
+    _exit(ok && niCIClose() == 0 ? 0 : 1);
+  }
+  char c = 0;
+  ASSERT_EQ(read(opened[0], &c, 1), 1);
+  EXPECT_EQ(sim({"show"}).status, 0);
+  EXPECT_EQ(lib([] { exchange(serviceModeRequest(1, 0)); }).out,
+            "send=0 errno=0 size=192 status=0 ds=0 nr=0 ar=0 close=0\n");
+  ASSERT_EQ(write(done[1], "d", 1), 1);
+  int status = -1;
+  waitpid(holder, &status, 0);
+  EXPECT_EQ(status, 0);
+  for (int fd : {opened[0], opened[1], done[0], done[1]}) close(fd);
+}
+
+// The log holds the newest requests: past its size bound it is cut back to
+// the newest kMaxLogLines.
+TEST_F(Sim, LogIsBounded) {
+  ASSERT_EQ(sim({"reset"}).status, 0);
+  std::string big;
+  for (std::size_t i = 0; big.size() <= nicisim::kMaxLogBytes; ++i) big += "1 old line " + std::to_string(i) + "\n";
+  kivtest::writeFile(state + ".log", big);
+  lib([] { exchange(loopMapRequest(2)); });
+  const std::string l = log();
+  const auto lines = static_cast<std::size_t>(std::count(l.begin(), l.end(), '\n'));
+  EXPECT_GE(lines, nicisim::kMaxLogLines);
+  EXPECT_LE(lines, nicisim::kMaxLogLines + 1);
+  EXPECT_TRUE(l.ends_with("\nFN_ADAP_GetFCLoopMap port=2 rc=0\n"));
+}
+
+TEST(StateText, RoundTrips) {
   nicisim::State s;
   s.ports[2].forcedSet = -34;
-  s.faults[nicisim::kSend] = {nicisim::kAlways, 16};
-  for (std::size_t i = 0; i < nicisim::kMaxLogLines + 5; ++i) s.addLog("line " + std::to_string(i));
-  EXPECT_EQ(s.log.size(), nicisim::kMaxLogLines);
-  EXPECT_EQ(s.log.front(), "line 5");
+  s.faults[nicisim::kSend] = {nicisim::kAlways, 16, 3, false};
   nicisim::State t;
   std::string why;
   ASSERT_TRUE(nicisim::parse(nicisim::serialize(s), t, why)) << why;
   EXPECT_EQ(nicisim::serialize(t), nicisim::serialize(s));
-  std::string text = nicisim::serialize(s) + "log=\x01\n";
-  EXPECT_FALSE(nicisim::parse(text, t, why));
+  const std::string text = nicisim::serialize(s);
+  EXPECT_FALSE(nicisim::parse(text + "log=x\n", t, why));
+  EXPECT_EQ(why, "line " + std::to_string(std::count(text.begin(), text.end(), '\n') + 1) + ": unexpected");
 }
 
 }  // namespace

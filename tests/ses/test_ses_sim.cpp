@@ -48,12 +48,13 @@ TEST(SesOnSimulator, ImageTransferredCommittedAndReadBack) {
 
   nicisim::Enclosure got;
   std::string why;
-  ASSERT_TRUE(nicisim::withState(
-      [&](nicisim::State& s) {
-        if (const nicisim::Enclosure* e = s.find("ENC1")) got = *e;
-        return false;
-      },
-      why))
+  ASSERT_EQ(nicisim::withState(
+                [&](nicisim::State& s) {
+                  if (const nicisim::Enclosure* e = s.find("ENC1")) got = *e;
+                  return false;
+                },
+                why),
+            nicisim::Access::kDone)
       << why;
   EXPECT_EQ(got.image, image);
   EXPECT_EQ(got.download, nicisim::kCommitted);
