@@ -1,6 +1,10 @@
 // kivadapsim: shows and stages the simulated adapter that the stand-in
 // client library answers from. Every argument is checked before the state
 // is touched, so a bad command line leaves the state file as it was.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -68,6 +72,20 @@ std::string faultLine(std::size_t kind, const nicisim::Fault& f) {
   if (info.number == nicisim::FaultNumber::kErrno) line += " errno=" + std::to_string(f.value);
   if (info.number == nicisim::FaultNumber::kValue) line += " value=" + std::to_string(f.value);
   if (info.takesExecuted) line += std::string(" executed=") + nicisim::yesNo(f.executed);
+  return line + "\n";
+}
+
+std::string enclosureLine(const nicisim::Enclosure& e) {
+  const std::string st = nicisim::statusListText(e.statuses);
+  std::string line = "enclosure " + e.serial + ": status=" + (st.empty() ? "0" : st);
+  line += e.pending != 0 ? " (next read " + std::to_string(e.pending) + ", a refused commit)"
+                         : " (next read #" + std::to_string(e.next + 1) + ")";
+  line += ", stringin " + std::to_string(e.stringIn.size()) + " bytes, busy=" + std::to_string(e.busy) + ", firmware:";
+  if (e.devices.empty()) line += " none";
+  for (const nicisim::Device& d : e.devices) {
+    line += std::string(&d == &e.devices.front() ? " " : ", ") + "device " + std::to_string(d.number) + " " +
+            nicisim::kTransferNames[d.transfer];
+  }
   return line + "\n";
 }
 
@@ -160,13 +178,7 @@ int cmdShow() {
               " set=" + rcText(p.forcedSet) + " clear=" + rcText(p.forcedClear) + "\n";
     }
     for (std::size_t k = 0; k < s.faults.size(); ++k) text += faultLine(k, s.faults[k]);
-    for (const nicisim::Enclosure& e : s.enclosures) {
-      const std::string st = nicisim::statusListText(e.statuses);
-      text += "enclosure " + e.serial + ": status=" + (st.empty() ? "0" : st) + " (next read #" + std::to_string(e.next + 1) +
-              "), stringin " + std::to_string(e.stringIn.size()) + " bytes, busy=" + std::to_string(e.busy) +
-              ", firmware " + std::to_string(e.image.size()) + " bytes " + nicisim::kDownloadNames[e.download] +
-              (e.overflow ? " (overflow)" : "") + "\n";
-    }
+    for (const nicisim::Enclosure& e : s.enclosures) text += enclosureLine(e);
     std::string why;
     text += "log: " + std::to_string(nicisim::readLog(why).size()) + " lines\n";
     return false;
@@ -244,18 +256,40 @@ int cmdEnclosure(const std::vector<std::string>& a) {
   return rc;
 }
 
+// The SHA-256 of a device's image: the first length bytes of its file.
+std::string imageDigest(const std::string& serial, const nicisim::Device& d) {
+  std::string why;
+  nicisim::Fd f(nicisim::openOurs(nicisim::imagePath(serial, d.number), O_RDONLY, why));
+  std::vector<std::uint8_t> image(d.length);
+  std::size_t got = 0;
+  while (f.fd >= 0 && got < image.size()) {
+    const ssize_t n = read(f.fd, image.data() + got, image.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got != image.size()) return "unavailable (" + (why.empty() ? "image file too short" : why) + ")";
+  return kiv::sha256Hex(image);
+}
+
 int cmdFirmware(const std::vector<std::string>& a) {
   if (a.size() != 2) badInput("firmware: give one serial number");
   if (!nicisim::validSerial(a[1])) badInput("bad serial number '" + a[1] + "'");
   std::string text;
   bool found = false;
   int rc = run([&](State& s) {
-    if (const nicisim::Enclosure* e = s.find(a[1]); e != nullptr) {
-      found = true;
-      text = "serial: " + e->serial + "\nlength: " + std::to_string(e->image.size()) +
-             "\nsha256: " + kiv::sha256Hex(e->image) + "\ncommitted: " +
-             (e->download == nicisim::kCommitted ? "yes" : "no") + "\n";
-      if (e->overflow) text += "overflow: yes\n";
+    const nicisim::Enclosure* e = s.find(a[1]);
+    if (e == nullptr) return false;
+    found = true;
+    text = "serial: " + e->serial + "\n";
+    if (e->devices.empty()) text += "no firmware received\n";
+    for (const nicisim::Device& d : e->devices) {
+      text += "device " + std::to_string(d.number) + ": pages " + std::to_string(d.pages) + ", length " +
+              std::to_string(d.length) + ", sha256 " + imageDigest(e->serial, d) + ", " +
+              (d.transfer == nicisim::kCommitted ? std::string("committed")
+                                                 : std::string("not committed (") + nicisim::kTransferNames[d.transfer] +
+                                                       ")") +
+              "\n";
     }
     return false;
   });

@@ -88,12 +88,26 @@ struct Fault {
 };
 
 constexpr std::size_t kMaxEnclosures = 64;
-constexpr std::size_t kMaxImage = 16u << 20;     // firmware bytes kept per enclosure
+constexpr std::size_t kMaxImage = 16u << 20;     // firmware bytes kept per device
 constexpr std::size_t kMaxStringIn = 4096;
 constexpr std::size_t kMaxStatuses = 64;
 
-enum Download { kIdle, kStarted, kCommitted };
-constexpr std::array<const char*, 3> kDownloadNames{"idle", "started", "committed"};
+// A firmware transfer to one device behind an enclosure. An enclosure runs
+// one transfer at a time: a start page opens it (ending any other one still
+// receiving), image pages for its device add to it in order, and a commit
+// page commits it when it is complete. A transfer that a nonzero Short
+// Enclosure Status, an overlong image or another start ended is stopped and
+// can no longer be committed.
+enum Transfer { kReceiving, kStopped, kCommitted };
+constexpr std::array<const char*, 3> kTransferNames{"receiving", "stopped", "committed"};
+
+struct Device {
+  int number = 0;            // 0 to 63
+  std::uint64_t pages = 0;   // image pages taken
+  std::uint64_t length = 0;  // image bytes taken, kept in the device's image file
+  Transfer transfer = kReceiving;
+  friend bool operator==(const Device&, const Device&) = default;
+};
 
 struct Enclosure {
   std::string serial;                  // 1 to 37 of [A-Za-z0-9._:-]
@@ -101,9 +115,24 @@ struct Enclosure {
   std::size_t next = 0;
   std::vector<std::uint8_t> stringIn;  // page 4 as read
   std::int64_t busy = 0;               // sends still to fail with EBUSY
-  Download download = kIdle;
-  bool overflow = false;               // image bytes past kMaxImage were dropped
-  std::vector<std::uint8_t> image;
+  std::uint8_t pending = 0;            // nonzero: the next page 8 read answers it (a refused commit)
+  std::vector<Device> devices;         // by number, those that had a start page
+  Device* device(int number);
+  friend bool operator==(const Enclosure&, const Enclosure&) = default;
+};
+
+// The status that the next page 8 read shows after a commit page that
+// could not be carried out.
+constexpr std::uint8_t kRefusedCommitStatus = 2;
+
+// What an answered request does to a firmware image file: a start page
+// empties it, an image page writes its bytes at offset.
+struct ImageWrite {
+  std::string serial;
+  int device = 0;
+  bool start = false;
+  std::uint64_t offset = 0;
+  std::span<const std::uint8_t> bytes;  // in the answered block
 };
 
 bool validSerial(const std::string& serial);
@@ -199,10 +228,17 @@ struct LogLine {
 std::vector<LogLine> readLog(std::string& why);
 bool clearLog(std::string& why);
 
+// The firmware image file of one device of an enclosure; writeImage applies
+// an ImageWrite to it, removeImages removes every image file (reset).
+std::string imagePath(const std::string& serial, int device);
+bool writeImage(const ImageWrite& w, std::string& why);
+void removeImages();
+
 // What became of one request block at the adapter.
 struct Answer {
   int err = 0;       // 0: answered; EINVAL: too short to answer; EBUSY: the enclosure is busy
   std::string line;  // the log line: the request and its outcome
+  std::optional<ImageWrite> image;
 };
 
 // The layout check that every block passes before the adapter acts on it:
@@ -235,6 +271,7 @@ struct Sent {
   std::uint32_t answerSize = 0;  // bytes of reply handed back
   std::int32_t replyStatus = 0;
   std::string line;              // the log line
+  std::optional<ImageWrite> image;
 };
 Sent sendRequest(State& s, std::span<const std::uint8_t> request, std::span<std::uint8_t> reply,
                  std::uint64_t dataAddress);

@@ -141,6 +141,13 @@ extern "C" int niCISendSyncRequest(void* request, uint32_t requestSize, niCIOpti
   if (int err = visit("niCISendSyncRequest",
                       [&](nicisim::State& s) {
                         sent = nicisim::sendRequest(s, block, answer, dataAddress);
+                        std::string why;
+                        if (sent.image && !nicisim::writeImage(*sent.image, why)) {
+                          // Not taken after all: the state stays as it was.
+                          sent = nicisim::Sent{EIO, 0, 0, sent.line + " failed: " + why, {}};
+                          nicisim::appendLog(sent.line);
+                          return false;
+                        }
                         nicisim::appendLog(sent.line);
                         return true;
                       });

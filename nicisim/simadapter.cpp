@@ -87,7 +87,7 @@ Answer answerAdapter(State& s, std::span<std::uint8_t> b) {
     }
   }
   put16be(b, A::kApplicationResult, static_cast<std::uint16_t>(rc));
-  return {0, describeAdapter(b) + " rc=" + std::to_string(rc)};
+  return {0, describeAdapter(b) + " rc=" + std::to_string(rc), {}};
 }
 
 // Where the block keeps its directive status; npos when it is too short to
@@ -155,8 +155,8 @@ std::string describe(ConstBytes b) {
 Answer answerBlock(State& s, std::span<std::uint8_t> b, std::uint64_t dataAddress) {
   if (std::string why = blockError(b, dataAddress); !why.empty()) {
     const std::size_t at = directiveStatusAt(b);
-    if (at == kNoStatus) return {EINVAL, "malformed: " + why + " to answer"};
-    return {0, malformed(b, at, why)};
+    if (at == kNoStatus) return {EINVAL, "malformed: " + why + " to answer", {}};
+    return {0, malformed(b, at, why), {}};
   }
   return get16be(b, A::kBlockKind) == S::kKindSes ? answerSes(s, b) : answerAdapter(s, b);
 }

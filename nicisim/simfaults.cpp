@@ -68,6 +68,7 @@ Sent sendRequest(State& s, ConstBytes request, std::span<std::uint8_t> reply, st
       return out;
     }
     out.line = std::move(a.line);
+    out.image = a.image;
   } else {
     out.line = describe(answer) + " executed=no";
   }

@@ -10,6 +10,7 @@
 #include "debug/kivcodes.h"
 #include "nicisim/nicisim.h"
 #include "ses/kivsesblock.h"
+#include "ses/kivsesdownloadpage.h"
 
 namespace nicisim {
 
@@ -20,6 +21,12 @@ State::State() {
     faults[k].value = kFaultKindInfo[k].byDefault;
     faults[k].executed = kFaultKindInfo[k].executedByDefault;
   }
+}
+
+Device* Enclosure::device(int number) {
+  for (Device& d : devices)
+    if (d.number == number) return &d;
+  return nullptr;
 }
 
 Enclosure* State::find(const std::string& serial) {
@@ -121,6 +128,27 @@ std::string toHex(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
+// "N pages=P length=L transfer=T"
+std::string deviceText(const Device& d) {
+  return std::to_string(d.number) + " pages=" + std::to_string(d.pages) + " length=" + std::to_string(d.length) +
+         " transfer=" + kTransferNames[d.transfer];
+}
+bool parseDevice(const std::string& v, Device& d) {
+  std::istringstream in(v);
+  std::string number, pages, length, transfer, rest;
+  if (!(in >> number >> pages >> length >> transfer) || (in >> rest)) return false;
+  if (!toInt(number, d.number) || d.number < 0 || d.number > SesDownloadPage::kMaxDeviceNumber) return false;
+  if (!pages.starts_with("pages=") || !toInt(pages.substr(6), d.pages)) return false;
+  if (!length.starts_with("length=") || !toInt(length.substr(7), d.length) || d.length > kMaxImage) return false;
+  if (d.pages > d.length) return false;
+  for (std::size_t k = 0; k < kTransferNames.size(); ++k)
+    if (transfer == std::string("transfer=") + kTransferNames[k]) {
+      d.transfer = static_cast<Transfer>(k);
+      return deviceText(d) == v;
+    }
+  return false;
+}
+
 }  // namespace
 
 std::string serialize(const State& s) {
@@ -149,9 +177,9 @@ std::string serialize(const State& s) {
     out += "enclosure.next=" + std::to_string(e.next) + "\n";
     out += "enclosure.stringin=" + toHex(e.stringIn) + "\n";
     out += "enclosure.busy=" + std::to_string(e.busy) + "\n";
-    out += std::string("enclosure.download=") + kDownloadNames[e.download] + "\n";
-    out += std::string("enclosure.overflow=") + (e.overflow ? "1" : "0") + "\n";
-    out += "enclosure.image=" + toHex(e.image) + "\n";
+    out += "enclosure.pending=" + std::to_string(e.pending) + "\n";
+    out += "enclosure.devices=" + std::to_string(e.devices.size()) + "\n";
+    for (const Device& d : e.devices) out += "device=" + deviceText(d) + "\n";
   }
   return out;
 }
@@ -228,17 +256,19 @@ bool parse(const std::string& text, State& out, std::string& why) {
     if (!fromHex(v, e.stringIn, kMaxStringIn)) return bad("enclosure.stringin");
     if (!take("enclosure.busy", v)) return false;
     if (!toInt(v, e.busy) || e.busy < 0) return bad("enclosure.busy");
-    if (!take("enclosure.download", v)) return false;
-    int d = -1;
-    for (int k = 0; k < 3; ++k)
-      if (v == kDownloadNames[k]) d = k;
-    if (d < 0) return bad("enclosure.download");
-    e.download = static_cast<Download>(d);
-    if (!take("enclosure.overflow", v)) return false;
-    if (v != "0" && v != "1") return bad("enclosure.overflow");
-    e.overflow = v == "1";
-    if (!take("enclosure.image", v)) return false;
-    if (!fromHex(v, e.image, kMaxImage)) return bad("enclosure.image");
+    if (!take("enclosure.pending", v)) return false;
+    if (!toInt(v, e.pending)) return bad("enclosure.pending");
+    if (!take("enclosure.devices", v)) return false;
+    std::size_t devices = 0, receiving = 0;
+    if (!toInt(v, devices) || devices > SesDownloadPage::kMaxDeviceNumber + 1u) return bad("enclosure.devices");
+    for (std::size_t k = 0; k < devices; ++k) {
+      Device d;
+      if (!take("device", v)) return false;
+      if (!parseDevice(v, d) || (!e.devices.empty() && d.number <= e.devices.back().number)) return bad("device");
+      receiving += d.transfer == kReceiving ? 1 : 0;
+      e.devices.push_back(d);
+    }
+    if (receiving > 1) return bad("device");
     s.enclosures.push_back(std::move(e));
   }
   if (n != lines.size()) {

@@ -3,6 +3,7 @@
 // (load, act, save) and released; nothing is held between requests. Every
 // file is opened without following a link and without blocking, and is used
 // only when it is a regular file of ours with one link.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -42,6 +43,12 @@ std::string statePath() {
 }
 std::string lockPath() { return statePath() + ".lock"; }
 std::string logPath() { return statePath() + ".log"; }
+namespace {
+constexpr const char* kImageInfix = ".fw.";
+}
+std::string imagePath(const std::string& serial, int device) {
+  return statePath() + kImageInfix + serial + "." + std::to_string(device);
+}
 
 Fd::~Fd() {
   if (fd >= 0) close(fd);
@@ -206,6 +213,7 @@ Access resetState(std::string& why) {
   }
   if (!replaceFile(path, serialize(State{}), why)) return Access::kRefused;
   if (!clearLog(why)) return Access::kRefused;
+  removeImages();
   return Access::kDone;
 }
 
@@ -234,6 +242,35 @@ bool clearLog(std::string& why) {
   if (f.fd < 0) return false;
   if (ftruncate(f.fd, 0) != 0) { why = sysWhy("cannot empty " + logPath()); return false; }
   return true;
+}
+
+bool writeImage(const ImageWrite& w, std::string& why) {
+  const std::string path = imagePath(w.serial, w.device);
+  Fd f(openOurs(path, O_WRONLY | O_CREAT, why));
+  if (f.fd < 0) return false;
+  if (w.start && ftruncate(f.fd, 0) != 0) { why = sysWhy("cannot empty " + path); return false; }
+  std::size_t done = 0;
+  while (done < w.bytes.size()) {
+    const ssize_t n = pwrite(f.fd, w.bytes.data() + done, w.bytes.size() - done, static_cast<off_t>(w.offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) { why = sysWhy("cannot write " + path); return false; }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void removeImages() {
+  const std::string path = statePath();
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + kImageInfix;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return;
+  // unlink removes a name, never what a link leads to.
+  while (const dirent* entry = readdir(d)) {
+    if (std::string(entry->d_name).starts_with(prefix)) unlink((dir + "/" + entry->d_name).c_str());
+  }
+  closedir(d);
 }
 
 }  // namespace nicisim

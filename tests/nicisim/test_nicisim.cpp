@@ -60,68 +60,67 @@ Block serviceModeRequest(int port, int value) {
   return b;
 }
 
-// A RECEIVE DIAGNOSTIC RESULTS of page 8, length 4, as kivses builds it.
-Block sesReceive(const std::string& serial, std::uint64_t& address) {
-  namespace S = SesRequestBlock;
-  const std::uint32_t L = 4, size = S::blockSizeFor(L);
-  Block b(size, 0);
-  put16be(b, 0, 2);
-  put32be(b, 4, size);
-  std::memcpy(b.data() + 10, serial.c_str(), serial.size() + 1);
-  putArea(b, 56, presentArea(0, 20));
-  putArea(b, 80, noArea());
-  putArea(b, 104, presentArea(20, L));
-  putArea(b, 128, presentArea(L + 20, 36));
-  put16be(b, 152, 59);
-  put16be(b, 154, 2);
-  address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(b.data() + 184));
-  put64be(b, 176, address);
-  put16be(b, 190, 1);
-  const std::uint8_t cdb[6] = {0x1C, 0x01, 0x08, 0x00, 0x04, 0x00};
-  for (std::size_t i = 0; i < 6; ++i) put8(b, 192 + i, cdb[i]);
-  return b;
-}
-
-// A SEND DIAGNOSTIC of the given page bytes, laid out as kivses lays it out.
-// The data address is filled in by sendSes, which knows where the block lies.
-Block sesSend(const std::string& serial, const Block& page) {
-  const auto L = static_cast<std::uint32_t>(page.size());
+// An SES request as kivses lays it out: a SEND DIAGNOSTIC of page, or a
+// RECEIVE DIAGNOSTIC RESULTS of L bytes of page code `code`. Its data
+// address is filled in where the block is answered.
+Block sesRequest(const std::string& serial, bool send, std::uint8_t code, std::uint32_t L, const Block& page = {}) {
   const std::uint32_t size = SesRequestBlock::blockSizeFor(L);
   Block b(size, 0);
   put16be(b, 0, 2);
   put32be(b, 4, size);
   std::memcpy(b.data() + 10, serial.c_str(), serial.size() + 1);
   putArea(b, 56, presentArea(0, 20));
-  putArea(b, 80, presentArea(20, L));
-  putArea(b, 104, noArea());
+  putArea(b, 80, send ? presentArea(20, L) : noArea());
+  putArea(b, 104, send ? noArea() : presentArea(20, L));
   putArea(b, 128, presentArea(L + 20, 36));
   put16be(b, 152, 59);
   put16be(b, 154, 2);
   put16be(b, 190, 1);
-  const std::uint8_t cdb[6] = {0x1D, 0x10, 0x00, static_cast<std::uint8_t>(L >> 8), static_cast<std::uint8_t>(L), 0};
+  const std::uint8_t cdb[6] = {static_cast<std::uint8_t>(send ? 0x1D : 0x1C), static_cast<std::uint8_t>(send ? 0x10 : 0x01),
+                               code, static_cast<std::uint8_t>(L >> 8), static_cast<std::uint8_t>(L), 0};
   for (std::size_t i = 0; i < 6; ++i) put8(b, 192 + i, cdb[i]);
-  std::memcpy(b.data() + 204, page.data(), page.size());
+  if (!page.empty()) std::memcpy(b.data() + 204, page.data(), page.size());
   return b;
 }
+Block receive(std::uint8_t code, std::uint32_t L = 4, const std::string& serial = "ENC1") {
+  return sesRequest(serial, false, code, L);
+}
+Block sendPage(const Block& page) { return sesRequest("ENC1", true, 0, static_cast<std::uint32_t>(page.size()), page); }
 
-// A download page: phase flag, device 5, and image bytes.
-Block downloadPage(std::uint8_t flag, const Block& image) {
+// A download page: phase flag, device number, and image bytes.
+Block downloadPage(std::uint8_t flag, int device, const Block& image = {}) {
   Block p(9 + image.size(), 0);
   put8(p, 0, 4);
   put16be(p, 2, static_cast<std::uint16_t>(5 + image.size()));
   put8(p, 4, 0x3C);
-  put8(p, 8, static_cast<std::uint8_t>(flag | 5));
+  put8(p, 8, static_cast<std::uint8_t>(flag | device));
   if (!image.empty()) std::memcpy(p.data() + 9, image.data(), image.size());
   return p;
+}
+Block start(int device) { return sendPage(downloadPage(0x40, device)); }
+Block image(int device, const Block& bytes) { return sendPage(downloadPage(0x00, device, bytes)); }
+Block commit(int device) { return sendPage(downloadPage(0x80, device)); }
+
+nicisim::Enclosure enclosure(const std::string& serial, Block statuses = {}, Block stringIn = {}, std::int64_t busy = 0) {
+  nicisim::Enclosure e;
+  e.serial = serial;
+  e.statuses = std::move(statuses);
+  e.stringIn = std::move(stringIn);
+  e.busy = busy;
+  return e;
 }
 
 std::int16_t appResult(const Block& b) { return static_cast<std::int16_t>(get16be(b, 170)); }
 
 // Answers a block against a state, as the library does; line receives the
 // log line.
+nicisim::Answer answerIn(nicisim::State& s, Block& b, std::uint64_t addressDelta = 0) {
+  const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(b.data() + 184));
+  if (get16be(b, 0) == 2 && b.size() >= 184) put64be(b, 176, address);
+  return nicisim::answerBlock(s, b, address + addressDelta);
+}
 Block answer(nicisim::State& s, Block b, std::string* line = nullptr) {
-  std::uint64_t address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(b.data() + 184));
-  nicisim::Answer a = nicisim::answerBlock(s, b, address);
+  nicisim::Answer a = answerIn(s, b);
   EXPECT_EQ(a.err, 0);
   if (line != nullptr) *line = a.line;
   return b;
@@ -229,39 +228,125 @@ TEST(Adapter, MalformedBlocksAnswerBadParameter) {
   EXPECT_EQ(line, "malformed: data byte 1 is 2");
 }
 
-TEST(Ses, UnknownSerialAndMalformedBlocks) {
-  nicisim::State s;
-  std::uint64_t address = 0;
-  Block b = sesReceive("ENC1", address);
-  nicisim::Answer a = nicisim::answerBlock(s, b, address);
-  EXPECT_EQ(a.err, 0);
-  EXPECT_EQ(static_cast<std::int16_t>(get16be(b, 54)), -500);
-  EXPECT_EQ(get8(b, 48), 0);
-  EXPECT_EQ(a.line, "FN_ISAL_SCSI serial=ENC1 cmd=RECEIVE_DIAGNOSTIC_RESULTS page=8 length=4 rc=-500");
-
+// Every byte of an SES block is checked: a block that breaks its layout is
+// answered with DE_BadParameter and changes nothing.
+TEST(Ses, MalformedBlocksAnswerBadParameter) {
   struct Case {
-    const char* name;
     std::function<void(Block&)> spoil;
-    std::uint64_t delta;
+    std::uint64_t addressDelta;
+    const char* reason;
   };
   const Case cases[] = {
-      {"address", [](Block&) {}, 8},
-      {"transaction", [](Block& b) { put16be(b, 152, 60); }, 0},
-      {"fixed154", [](Block& b) { put16be(b, 154, 0); }, 0},
-      {"data6", [](Block& b) { put16be(b, 190, 0); }, 0},
-      {"length", [](Block& b) { put8(b, 196, 8); }, 0},
-      {"descriptor", [](Block& b) { putArea(b, 80, presentArea(20, 4)); }, 0},
-      {"serial", [](Block& b) { std::memset(b.data() + 10, 'A', 38); }, 0},
+      {[](Block&) {}, 8, "dataAddress does not point at the data area"},
+      {[](Block& b) { put16be(b, 152, 60); }, 0, "transaction 60 is not 59"},
+      {[](Block& b) { put16be(b, 154, 0); }, 0, "bytes at offset 154 are not 2"},
+      {[](Block& b) { put16be(b, 190, 0); }, 0, "data offset 6 is not 1"},
+      {[](Block& b) { put8(b, 196, 8); }, 0, "size 244 for page length 8"},
+      {[](Block& b) { putArea(b, 80, presentArea(20, 4)); }, 0, "descriptor 2 is (8,20,4)"},
+      {[](Block& b) { std::memset(b.data() + 10, 'A', 38); }, 0, "serial number not terminated within its field"},
+      {[](Block& b) { put8(b, 40, 1); }, 0, "nonzero byte at offset 40"},         // after the serial's NUL
+      {[](Block& b) { put8(b, 48, 1); }, 0, "nonzero byte at offset 48"},         // directive status
+      {[](Block& b) { put8(b, 52, 1); }, 0, "nonzero byte at offset 52"},         // result word
+      {[](Block& b) { put8(b, 205, 1); }, 0, "nonzero byte at offset 205"},       // a receive's data-in area
+      {[](Block& b) { put8(b, 243, 1); }, 0, "nonzero byte at offset 243"},       // trailing area
   };
   for (const Case& c : cases) {
-    nicisim::State t;
-    Block m = sesReceive("ENC1", address);
+    nicisim::State s;
+    s.enclosures.push_back(enclosure("ENC1"));
+    const std::string before = nicisim::serialize(s);
+    Block m = receive(8);
     c.spoil(m);
-    a = nicisim::answerBlock(t, m, address + c.delta);
+    const nicisim::Answer a = answerIn(s, m, c.addressDelta);
     EXPECT_EQ(a.err, 0);
-    EXPECT_EQ(get8(m, 48), 244) << c.name;
-    EXPECT_TRUE(a.line.starts_with("malformed: ")) << c.name << ": " << a.line;
+    EXPECT_EQ(get8(m, 48), 244) << c.reason;
+    EXPECT_EQ(a.line, std::string("malformed: ") + c.reason);
+    EXPECT_EQ(nicisim::serialize(s), before);
   }
+}
+
+// One enclosure answering in turn: busy sends, the staged status list, a
+// refused commit's status, String In, the supported pages, unsupported
+// page codes, unknown serial numbers; and its firmware transfers, one at a
+// time, kept per device.
+TEST(Ses, EnclosureAnswersAndKeepsScorePerDevice) {
+  using Stage = std::function<void(nicisim::Enclosure&)>;
+  struct Step {
+    Stage stage;
+    Block request;
+    int rc;            // applicationResult, or EBUSY for a busy send
+    const char* page;  // the first bytes of a read's answer, in hex
+    const char* image; // what the answer does to an image file
+  };
+  const Block pageTwo{2, 0, 0, 4, 1, 2, 3, 4};
+  Block tooLong = downloadPage(0x00, 5, {'x'});
+  put16be(tooLong, 2, 7);
+  Block reserved = downloadPage(0x00, 5, {'x'});
+  put8(reserved, 6, 1);
+  Block startWithBytes = downloadPage(0x40, 5, {'x'});
+  const Step steps[] = {
+      {{}, receive(8), EBUSY, "", ""},
+      {{}, receive(8), 0, "08030000", ""},
+      {{}, receive(8), 0, "08000000", ""},
+      {{}, receive(8), 0, "08000000", ""},  // the last status repeats
+      {{}, receive(4, 6), 0, "414243440000", ""},
+      {{}, receive(0, 8), 0, "0000000300040800", ""},
+      {{}, receive(2), -87, "00000000", ""},
+      {{}, receive(8, 4, "NOPE"), -500, "00000000", ""},
+      {{}, sendPage(pageTwo), -87, "", ""},
+      {{}, sendPage({4, 0, 0, 1, 0}), 0, "", ""},  // String Out without the download command
+      {{}, image(5, {'a'}), -8, "", ""},           // no transfer open
+      {{}, start(5), 0, "", "5 start"},
+      {{}, image(5, {'a', 'b'}), 0, "", "5 at 0: 2"},
+      {{}, image(6, {'x'}), -8, "", ""},  // not the device of the open transfer
+      {{}, sendPage(tooLong), -8, "", ""},
+      {{}, sendPage(reserved), -8, "", ""},
+      {{}, sendPage(startWithBytes), -8, "", ""},
+      {{}, image(5, {'c'}), 0, "", "5 at 2: 1"},
+      {{}, commit(5), 0, "", ""},
+      {{}, commit(6), 0, "", ""},  // nothing to commit: refused, as the next status read says
+      {{}, receive(8), 0, "08020000", ""},
+      {{}, receive(8), 0, "08000000", ""},
+      {{}, start(7), 0, "", "7 start"},
+      {{}, image(7, {'z'}), 0, "", "7 at 0: 1"},
+      {[](nicisim::Enclosure& e) { e.statuses = {3}, e.next = 0; }, receive(8), 0, "08030000", ""},  // stops the transfer
+      {{}, image(7, {'z'}), -8, "", ""},
+      {{}, commit(7), 0, "", ""},
+      {{}, receive(8), 0, "08020000", ""},
+      {{}, start(6), 0, "", "6 start"},
+      {[](nicisim::Enclosure& e) { e.device(6)->length = nicisim::kMaxImage - 1; }, image(6, {'a', 'b'}), -82, "", ""},
+      {{}, start(8), 0, "", "8 start"},
+      {{}, start(9), 0, "", "9 start"},  // ends the transfer to device 8
+  };
+  nicisim::State s;
+  s.enclosures.push_back(enclosure("ENC1", {3, 0}, {'A', 'B', 'C', 'D'}, 1));
+  int n = 0;
+  for (const Step& step : steps) {
+    ++n;
+    if (step.stage) step.stage(s.enclosures[0]);
+    Block b = step.request;
+    const nicisim::Answer a = answerIn(s, b);
+    EXPECT_EQ(a.err != 0 ? a.err : static_cast<std::int16_t>(get16be(b, 54)), step.rc) << "step " << n;
+    std::string page, image;
+    char hex[3];
+    for (std::size_t i = 0; i < std::strlen(step.page) / 2; ++i) {
+      std::snprintf(hex, sizeof hex, "%02x", b[204 + i]);
+      page += hex;
+    }
+    if (a.image) {
+      image = std::to_string(a.image->device) +
+              (a.image->start ? std::string(" start")
+                              : " at " + std::to_string(a.image->offset) + ": " + std::to_string(a.image->bytes.size()));
+    }
+    EXPECT_EQ(page, step.page) << "step " << n;
+    EXPECT_EQ(image, step.image) << "step " << n;
+  }
+  std::string devices;
+  for (const nicisim::Device& d : s.enclosures[0].devices) {
+    devices += std::to_string(d.number) + ":" + std::to_string(d.pages) + "/" + std::to_string(d.length) + " " +
+               nicisim::kTransferNames[d.transfer] + "; ";
+  }
+  EXPECT_EQ(devices,
+            "5:2/3 committed; 6:0/16777215 stopped; 7:1/1 stopped; 8:0/0 stopped; 9:0/0 receiving; ");
 }
 
 // Each fault kind on a clear of port 1, which is in service mode and whose
@@ -324,6 +409,18 @@ TEST(Faults, EachKindCarriedOutOrNot) {
     EXPECT_EQ(sent.line, clear + name) << name;
     EXPECT_EQ(s.faults[c.kind == nicisim::kFaultKinds ? 0 : c.kind].count, 0) << name;
   }
+  // The same faults spoil an SES answer at its own offsets; not carried
+  // out, a read's page stays as sent.
+  nicisim::State ses;
+  ses.enclosures.push_back(enclosure("ENC1"));
+  ses.faults[nicisim::kDirective] = {1, 9, 0, false};
+  Block read = receive(8);
+  put64be(read, 176, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(read.data() + 184)));
+  Block readReply(read.size());
+  nicisim::sendRequest(ses, read, readReply, get64be(read, 176));
+  EXPECT_EQ(get8(readReply, 48), 9);
+  EXPECT_EQ(get32be(readReply, 204), 0u);
+
   // A malformed block is answered as malformed: no fault fires or counts.
   nicisim::State s;
   s.faults[nicisim::kDirective] = {1, 9, 0, true};
@@ -393,101 +490,12 @@ void exchange(Block b) {
   std::printf(" close=%d\n", niCIClose());
 }
 
-// One SES request on an open connection; prints what came back and the
-// first page bytes of the answer.
-void sesExchange(Block b) {
-  Request r(std::move(b));
-  int rc = r.send();
-  int err = errno;
-  std::uint32_t size = niCIBGetRequestSize(&r.reply);
-  const auto* a = static_cast<const std::uint8_t*>(niCIBGetRequest(&r.reply));
-  std::printf("send=%d", rc);
-  if (rc != 0) std::printf(" errno=%d", err);
-  if (size != 0)
-    std::printf(" ds=%u ar=%d page=%02x%02x%02x%02x", a[48], static_cast<std::int16_t>((a[54] << 8) | a[55]), a[204],
-                a[205], a[206], a[207]);
-  std::printf("\n");
-}
-
-Block receivePage8(const std::string& serial) {
-  std::uint64_t unused = 0;
-  return sesReceive(serial, unused);
-}
-
 TEST(Sha256, KnownVectors) {
   EXPECT_EQ(kiv::sha256Hex(Block{'a', 'b', 'c'}), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(kiv::sha256Hex(Block{}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
   EXPECT_EQ(kiv::sha256Hex(Block(two.begin(), two.end())),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-}
-
-TEST_F(Sim, EnclosureStatusStringInBusyAndFirmware) {
-  ASSERT_EQ(sim({"enclosure", "ENC1", "status=3,0", "stringin=41424344", "busy=1"}).status, 0);
-  kivtest::ChildResult r = lib([] {
-    if (niCIOpen() != 0) return;
-    sesExchange(receivePage8("ENC1"));  // busy: no answer
-    sesExchange(receivePage8("ENC1"));
-    sesExchange(receivePage8("ENC1"));
-    sesExchange(receivePage8("ENC1"));
-    Block in = receivePage8("ENC1");
-    put8(in, 194, 4);  // page code 4: String In
-    sesExchange(in);
-    sesExchange(receivePage8("NOPE"));
-    sesExchange(sesSend("ENC1", downloadPage(0x40, {})));
-    sesExchange(sesSend("ENC1", downloadPage(0x00, {'a', 'b'})));
-    sesExchange(sesSend("ENC1", downloadPage(0x00, {'c'})));
-    sesExchange(sesSend("ENC1", downloadPage(0x80, {})));
-    niCIClose();
-  });
-  EXPECT_EQ(r.out,
-            "send=-1 errno=16\n"
-            "send=0 ds=0 ar=0 page=08030000\n"
-            "send=0 ds=0 ar=0 page=08000000\n"
-            "send=0 ds=0 ar=0 page=08000000\n"
-            "send=0 ds=0 ar=0 page=41424344\n"
-            "send=0 ds=0 ar=-500 page=00000000\n"
-            "send=0 ds=0 ar=0 page=04000005\n"
-            "send=0 ds=0 ar=0 page=04000007\n"
-            "send=0 ds=0 ar=0 page=04000006\n"
-            "send=0 ds=0 ar=0 page=04000005\n");
-  std::string l = log();
-  EXPECT_NE(l.find("FN_ISAL_SCSI serial=ENC1 cmd=RECEIVE_DIAGNOSTIC_RESULTS page=8 length=4 busy\n"
-                   "FN_ISAL_SCSI serial=ENC1 cmd=RECEIVE_DIAGNOSTIC_RESULTS page=8 length=4 rc=0\n"),
-            std::string::npos)
-      << l;
-  EXPECT_NE(l.find("FN_ISAL_SCSI serial=ENC1 cmd=SEND_DIAGNOSTIC page=4 length=9 rc=0\n"), std::string::npos) << l;
-  EXPECT_NE(l.find("FN_ISAL_SCSI serial=NOPE cmd=RECEIVE_DIAGNOSTIC_RESULTS page=8 length=4 rc=-500\n"), std::string::npos);
-  EXPECT_EQ(sim({"firmware", "ENC1"}).out,
-            "serial: ENC1\nlength: 3\nsha256: ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n"
-            "committed: yes\n");
-  // Image bytes outside a started download are refused; a new start clears the image.
-  r = lib([] {
-    if (niCIOpen() != 0) return;
-    sesExchange(sesSend("ENC1", downloadPage(0x00, {'x'})));
-    sesExchange(sesSend("ENC1", downloadPage(0x40, {})));
-    niCIClose();
-  });
-  EXPECT_EQ(r.out, "send=0 ds=0 ar=-8 page=04000006\nsend=0 ds=0 ar=0 page=04000005\n");
-  EXPECT_EQ(sim({"firmware", "ENC1"}).out,
-            "serial: ENC1\nlength: 0\nsha256: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n"
-            "committed: no\n");
-  kivtest::ChildResult f = sim({"firmware", "ENC9"});
-  EXPECT_EQ(f.status, 1);
-  EXPECT_EQ(f.err, "kivadapsim: no enclosure 'ENC9'\n");
-}
-
-TEST_F(Sim, FaultsApplyToSesRequests) {
-  ASSERT_EQ(sim({"enclosure", "ENC1", "status=0"}).status, 0);
-  ASSERT_EQ(sim({"fault", "directive", "value=9"}).status, 0);
-  kivtest::ChildResult r = lib([] {
-    if (niCIOpen() != 0) return;
-    sesExchange(receivePage8("ENC1"));
-    sesExchange(receivePage8("ENC1"));
-    niCIClose();
-  });
-  // Not carried out, the page comes back as sent: zeros.
-  EXPECT_EQ(r.out, "send=0 ds=9 ar=0 page=00000000\nsend=0 ds=0 ar=0 page=08000000\n");
 }
 
 // What the library's callers see of each fault: the open's and the
