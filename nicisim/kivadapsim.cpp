@@ -1,11 +1,11 @@
 // kivadapsim: shows and stages the simulated adapter that the stand-in
 // client library answers from. Every argument is checked before the state
-// is touched, so a bad command line leaves the state file as it was.
+// is touched, so a bad command line leaves the state file as it was; a verb
+// that changes the state prints the lines of show that it changed.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -33,7 +33,9 @@ constexpr const char* kUsage =
     "       kivadapsim log [clear|pids]\n"
     "       kivadapsim enclosure SERIAL key=value...\n"
     "         keys: status=N[,N...] stringin=HEX busy=N\n"
-    "       kivadapsim firmware SERIAL\n";
+    "       kivadapsim firmware SERIAL\n"
+    "       kivadapsim help | -h | --help\n"
+    "       kivadapsim --version\n";
 
 [[noreturn]] void badInput(const std::string& what) {
   std::fprintf(stderr, "kivadapsim: %s\n%s", what.c_str(), kUsage);
@@ -62,12 +64,20 @@ std::pair<std::string, std::string> keyValue(const std::string& arg) {
   return {arg.substr(0, eq), arg.substr(eq + 1)};
 }
 
-using nicisim::rcText;
-std::string countText(std::int64_t c) { return nicisim::countText(c) + (c > 0 ? " more" : ""); }
+// ---- the lines of show ----
 
-std::string faultLine(std::size_t kind, const nicisim::Fault& f) {
+std::string portLine(const State& s, int port) {
+  using nicisim::rcText;
+  const nicisim::Port& p = s.ports[static_cast<std::size_t>(port - 1)];
+  return std::string("port ") + PortRequest::portName(port) + " (" + std::to_string(port) + "): service mode " +
+         nicisim::onOff(p.serviceMode) + ", loop " + nicisim::upDown(p.loopUp) + ", query=" + rcText(p.forcedQuery) +
+         " set=" + rcText(p.forcedSet) + " clear=" + rcText(p.forcedClear) + "\n";
+}
+
+std::string faultLine(const State& s, std::size_t kind) {
   const nicisim::FaultKindInfo& info = nicisim::kFaultKindInfo[kind];
-  std::string line = std::string("fault ") + info.name + ": " + countText(f.count);
+  const nicisim::Fault& f = s.faults[kind];
+  std::string line = std::string("fault ") + info.name + ": " + nicisim::countText(f.count) + (f.count > 0 ? " more" : "");
   if (f.after > 0) line += " after=" + std::to_string(f.after);
   if (info.number == nicisim::FaultNumber::kErrno) line += " errno=" + std::to_string(f.value);
   if (info.number == nicisim::FaultNumber::kValue) line += " value=" + std::to_string(f.value);
@@ -89,18 +99,56 @@ std::string enclosureLine(const nicisim::Enclosure& e) {
   return line + "\n";
 }
 
-int run(const std::function<bool(State&)>& fn) {
+std::string logLine(std::string& why) { return "log: " + std::to_string(nicisim::readLog(why).size()) + " lines\n"; }
+
+std::string showText(const State& s) {
+  std::string text = "state file: " + nicisim::statePath() + "\n";
+  for (int port = 1; port <= nicisim::kPorts; ++port) text += portLine(s, port);
+  for (std::size_t k = 0; k < s.faults.size(); ++k) text += faultLine(s, k);
+  for (const nicisim::Enclosure& e : s.enclosures) text += enclosureLine(e);
   std::string why;
-  if (nicisim::withState(fn, why) != nicisim::Access::kDone) {
+  return text + logLine(why);
+}
+
+// ---- running a verb ----
+
+// What a visit prints, or why it refused the change.
+struct Outcome {
+  std::string out;
+  std::string refused;
+};
+
+// One visit of the state for a verb: fn returns true when it changed the
+// state, or sets refused (and changes nothing). Prints out, or the reason.
+int run(const std::function<bool(State&, Outcome&)>& fn) {
+  Outcome o;
+  std::string why;
+  if (nicisim::withState([&](State& s) { return fn(s, o) && o.refused.empty(); }, why) != nicisim::Access::kDone) {
+    o.refused = why;
+  }
+  if (!o.refused.empty()) {
+    std::fprintf(stderr, "kivadapsim: %s\n", o.refused.c_str());
+    return 1;
+  }
+  std::fputs(o.out.c_str(), stdout);
+  return 0;
+}
+
+int cmdReset() {
+  std::string why;
+  if (nicisim::resetState(why) != nicisim::Access::kDone) {
     std::fprintf(stderr, "kivadapsim: %s\n", why.c_str());
     return 1;
   }
-  return 0;
+  return run([](State& s, Outcome& o) {
+    o.out = showText(s);
+    return false;
+  });
 }
 
 int cmdPort(const std::vector<std::string>& a) {
   if (a.size() < 2) badInput("port: no port given");
-  int port = portNumber(a[1]);
+  const int port = portNumber(a[1]);
   if (port == 0) badInput("unknown port '" + a[1] + "'");
   if (a.size() < 3) badInput("port: no key=value given");
   std::vector<std::function<void(nicisim::Port&)>> changes;
@@ -121,8 +169,16 @@ int cmdPort(const std::vector<std::string>& a) {
       badInput("unknown key '" + k + "'");
     }
   }
-  return run([&](State& s) {
-    for (auto& c : changes) c(s.ports[static_cast<std::size_t>(port - 1)]);
+  return run([&](State& s, Outcome& o) {
+    nicisim::Port& p = s.ports[static_cast<std::size_t>(port - 1)];
+    for (auto& c : changes) c(p);
+    const int partner = PortRequest::partnerOf(port);
+    if (p.serviceMode && s.ports[static_cast<std::size_t>(partner - 1)].serviceMode) {
+      o.refused = std::string("port ") + PortRequest::portName(port) + " cannot be in service mode while its partner " +
+                  PortRequest::portName(partner) + " is: the adapter holds one port of a pair in service mode at most";
+      return false;
+    }
+    o.out = portLine(s, port);
     return true;
   });
 }
@@ -161,30 +217,11 @@ int cmdFault(const std::vector<std::string>& a) {
     }
   }
   if (f.count == 0) f.after = 0;
-  return run([&](State& s) {
+  return run([&](State& s, Outcome& o) {
     s.faults[kind] = f;
+    o.out = faultLine(s, kind);
     return true;
   });
-}
-
-int cmdShow() {
-  std::string text;
-  int rc = run([&](State& s) {
-    text = "state file: " + nicisim::statePath() + "\n";
-    for (int i = 0; i < nicisim::kPorts; ++i) {
-      const nicisim::Port& p = s.ports[static_cast<std::size_t>(i)];
-      text += std::string("port ") + PortRequest::portName(i + 1) + " (" + std::to_string(i + 1) + "): service mode " +
-              nicisim::onOff(p.serviceMode) + ", loop " + nicisim::upDown(p.loopUp) + ", query=" + rcText(p.forcedQuery) +
-              " set=" + rcText(p.forcedSet) + " clear=" + rcText(p.forcedClear) + "\n";
-    }
-    for (std::size_t k = 0; k < s.faults.size(); ++k) text += faultLine(k, s.faults[k]);
-    for (const nicisim::Enclosure& e : s.enclosures) text += enclosureLine(e);
-    std::string why;
-    text += "log: " + std::to_string(nicisim::readLog(why).size()) + " lines\n";
-    return false;
-  });
-  std::fputs(text.c_str(), stdout);
-  return rc;
 }
 
 int cmdLog(const std::vector<std::string>& a) {
@@ -193,21 +230,16 @@ int cmdLog(const std::vector<std::string>& a) {
   }
   const bool clear = a.size() == 2 && a[1] == "clear";
   const bool pids = a.size() == 2 && a[1] == "pids";
-  std::string text, why;
-  int rc = run([&](State&) {
+  return run([&](State&, Outcome& o) {
+    std::string why;
     if (clear) {
-      nicisim::clearLog(why);
-      return false;
+      if (nicisim::clearLog(why)) o.out = logLine(why);
+    } else {
+      for (const auto& l : nicisim::readLog(why)) o.out += (pids ? l.pid + " " : "") + l.line + "\n";
     }
-    for (const auto& l : nicisim::readLog(why)) text += (pids ? l.pid + " " : "") + l.line + "\n";
+    o.refused = why;
     return false;
   });
-  if (rc == 0 && !why.empty()) {
-    std::fprintf(stderr, "kivadapsim: %s\n", why.c_str());
-    return 1;
-  }
-  std::fputs(text.c_str(), stdout);
-  return rc;
 }
 
 int cmdEnclosure(const std::vector<std::string>& a) {
@@ -231,29 +263,26 @@ int cmdEnclosure(const std::vector<std::string>& a) {
       changes.push_back([bytes](nicisim::Enclosure& e) { e.stringIn = bytes; });
     } else if (k == "busy") {
       std::int64_t n = 0;
-      if (!toInt(v, n) || n < 0 || n > 1000000000) badInput("bad busy count '" + v + "'");
+      if (!toInt(v, n) || n < 0 || n > nicisim::kMaxFaultNumber) badInput("bad busy count '" + v + "'");
       changes.push_back([n](nicisim::Enclosure& e) { e.busy = n; });
     } else {
       badInput("unknown key '" + k + "'");
     }
   }
-  bool full = false;
-  int rc = run([&](State& s) {
+  return run([&](State& s, Outcome& o) {
     nicisim::Enclosure* e = s.find(serial);
     if (e == nullptr) {
-      if (s.enclosures.size() >= nicisim::kMaxEnclosures) return !(full = true);
-      s.enclosures.push_back(nicisim::Enclosure{});
-      e = &s.enclosures.back();
+      if (s.enclosures.size() >= nicisim::kMaxEnclosures) {
+        o.refused = "no room for another enclosure (at most " + std::to_string(nicisim::kMaxEnclosures) + ")";
+        return false;
+      }
+      e = &s.enclosures.emplace_back();
       e->serial = serial;
     }
     for (auto& c : changes) c(*e);
+    o.out = enclosureLine(*e);
     return true;
   });
-  if (full) {
-    std::fprintf(stderr, "kivadapsim: no room for another enclosure (at most %zu)\n", nicisim::kMaxEnclosures);
-    return 1;
-  }
-  return rc;
 }
 
 // The SHA-256 of a device's image: the first length bytes of its file.
@@ -275,31 +304,23 @@ std::string imageDigest(const std::string& serial, const nicisim::Device& d) {
 int cmdFirmware(const std::vector<std::string>& a) {
   if (a.size() != 2) badInput("firmware: give one serial number");
   if (!nicisim::validSerial(a[1])) badInput("bad serial number '" + a[1] + "'");
-  std::string text;
-  bool found = false;
-  int rc = run([&](State& s) {
+  return run([&](State& s, Outcome& o) {
     const nicisim::Enclosure* e = s.find(a[1]);
-    if (e == nullptr) return false;
-    found = true;
-    text = "serial: " + e->serial + "\n";
-    if (e->devices.empty()) text += "no firmware received\n";
+    if (e == nullptr) {
+      o.refused = "no enclosure '" + a[1] + "'";
+      return false;
+    }
+    o.out = "serial: " + e->serial + "\n";
+    if (e->devices.empty()) o.out += "no firmware received\n";
     for (const nicisim::Device& d : e->devices) {
-      text += "device " + std::to_string(d.number) + ": pages " + std::to_string(d.pages) + ", length " +
-              std::to_string(d.length) + ", sha256 " + imageDigest(e->serial, d) + ", " +
-              (d.transfer == nicisim::kCommitted ? std::string("committed")
-                                                 : std::string("not committed (") + nicisim::kTransferNames[d.transfer] +
-                                                       ")") +
-              "\n";
+      o.out += "device " + std::to_string(d.number) + ": pages " + std::to_string(d.pages) + ", length " +
+               std::to_string(d.length) + ", sha256 " + imageDigest(e->serial, d) + ", ";
+      o.out += d.transfer == nicisim::kCommitted
+                   ? std::string("committed\n")
+                   : std::string("not committed (") + nicisim::kTransferNames[d.transfer] + ")\n";
     }
     return false;
   });
-  if (rc != 0) return rc;
-  if (!found) {
-    std::fprintf(stderr, "kivadapsim: no enclosure '%s'\n", a[1].c_str());
-    return 1;
-  }
-  std::fputs(text.c_str(), stdout);
-  return 0;
 }
 
 }  // namespace
@@ -308,18 +329,29 @@ int main(int argc, char** argv) {
   std::vector<std::string> a(argv + 1, argv + argc);
   if (a.empty()) badInput("no command given");
   const std::string& verb = a[0];
-  if (verb == "reset") {
-    if (a.size() != 1) badInput("reset: unexpected argument '" + a[1] + "'");
-    std::string why;
-    if (nicisim::resetState(why) != nicisim::Access::kDone) {
-      std::fprintf(stderr, "kivadapsim: %s\n", why.c_str());
-      return 1;
-    }
+  auto only = [&] {
+    if (a.size() != 1) badInput(verb + ": unexpected argument '" + a[1] + "'");
+  };
+  if (verb == "help" || verb == "-h" || verb == "--help") {
+    only();
+    std::fputs(kUsage, stdout);
     return 0;
   }
+  if (verb == "--version") {
+    only();
+    std::printf("kivadapsim (kiv) %s\n", KIV_VERSION);
+    return 0;
+  }
+  if (verb == "reset") {
+    only();
+    return cmdReset();
+  }
   if (verb == "show") {
-    if (a.size() != 1) badInput("show: unexpected argument '" + a[1] + "'");
-    return cmdShow();
+    only();
+    return run([](State& s, Outcome& o) {
+      o.out = showText(s);
+      return false;
+    });
   }
   if (verb == "port") return cmdPort(a);
   if (verb == "fault") return cmdFault(a);

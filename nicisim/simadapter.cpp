@@ -80,7 +80,11 @@ Answer answerAdapter(State& s, std::span<std::uint8_t> b) {
            : p.serviceMode      ? AS_Warning
            : partner.serviceMode ? AE_InServiceMode
                                  : AS_Success;
-      if (rc == AS_Success || (rc == AS_Warning && p.forcedSet != kAuto)) p.serviceMode = true;
+      // A forced answer is given as staged, but the adapter never holds both
+      // ports of a pair in service mode.
+      if ((rc == AS_Success || (rc == AS_Warning && p.forcedSet != kAuto)) && !partner.serviceMode) {
+        p.serviceMode = true;
+      }
     } else {
       rc = p.forcedClear != kAuto ? p.forcedClear : p.serviceMode ? AS_Success : AE_IllegalRequest;
       if (rc == AS_Success || rc == AS_Warning) p.serviceMode = false;

@@ -168,6 +168,8 @@ TEST(Adapter, ServiceModeRules) {
       {"clear when out", [](auto&) {}, 4, 0, -8, false},
       {"forced set error changes nothing", [](auto& s) { s.ports[0].forcedSet = -689; }, 1, 1, -689, false},
       {"forced set warning applies", [](auto& s) { s.ports[0].forcedSet = 1; }, 1, 1, 1, true},
+      {"forced set never makes a pair", [](auto& s) { s.ports[0].forcedSet = 0, s.ports[1].serviceMode = true; }, 1, 1,
+       0, false},
       {"forced clear 0 applies", [](auto& s) { s.ports[0].serviceMode = true; s.ports[0].forcedClear = 0; }, 1, 0, 0,
        false},
       {"forced clear error keeps it", [](auto& s) { s.ports[0].serviceMode = true; s.ports[0].forcedClear = -2; }, 1, 0,
@@ -601,39 +603,69 @@ TEST_F(Sim, DamagedOrForeignStateIsRefused) {
   }
 }
 
-TEST_F(Sim, BadInputLeavesStateAlone) {
+// kivadapsim's command line, in turn against one state: a bad command line
+// (status 2, its line and the usage) and a refused change (status 1) leave
+// the state alone; a change prints the lines of show that it changed.
+TEST_F(Sim, CommandLine) {
   ASSERT_EQ(sim({"port", "2R", "mode=on"}).status, 0);
-  const std::string before = kivtest::readFile(state);
   struct Case {
     std::vector<std::string> words;
-    const char* line;
+    int status;
+    std::string out, err;
+    bool changes;
   };
+  const std::string usage = "usage: kivadapsim reset\n";
   const Case cases[] = {
-      {{}, "kivadapsim: no command given\n"},
-      {{"frob"}, "kivadapsim: unknown verb 'frob'\n"},
-      {{"port", "3L", "mode=on"}, "kivadapsim: unknown port '3L'\n"},
-      {{"port", "1l", "mode=on", "speed=4"}, "kivadapsim: unknown key 'speed'\n"},
-      {{"port", "1L", "mode=up"}, "kivadapsim: bad value 'up' for mode\n"},
-      {{"port", "1L", "mode=on", "query=AE_Nonsense"}, "kivadapsim: unknown result code 'AE_Nonsense' for query\n"},
-      {{"port", "1L", "set=40000"}, "kivadapsim: unknown result code '40000' for set\n"},
-      {{"fault", "melt"}, "kivadapsim: unknown fault 'melt'\n"},
-      {{"fault", "send", "count=x"}, "kivadapsim: bad count 'x'\n"},
-      {{"fault", "open", "errno=5"}, "kivadapsim: unknown key 'errno=5' for fault open\n"},
-      {{"log", "purge"}, "kivadapsim: log: unknown argument 'purge'\n"},
-      {{"enclosure", "EN C"}, "kivadapsim: bad serial number 'EN C'\n"},
-      {{"enclosure", "ENC1", "status=3,x"}, "kivadapsim: bad status list '3,x'\n"},
-      {{"enclosure", "ENC1", "stringin=4"}, "kivadapsim: bad hex text for stringin\n"},
-      {{"enclosure", "ENC1", "color=red"}, "kivadapsim: unknown key 'color'\n"},
+      {{}, 2, "", "kivadapsim: no command given\n", false},
+      {{"frob"}, 2, "", "kivadapsim: unknown verb 'frob'\n", false},
+      {{"show", "all"}, 2, "", "kivadapsim: show: unexpected argument 'all'\n", false},
+      {{"port", "3L", "mode=on"}, 2, "", "kivadapsim: unknown port '3L'\n", false},
+      {{"port", "1l", "mode=on", "speed=4"}, 2, "", "kivadapsim: unknown key 'speed'\n", false},
+      {{"port", "1L", "mode=up"}, 2, "", "kivadapsim: bad value 'up' for mode\n", false},
+      {{"port", "1L", "mode=on", "query=AE_Nonsense"}, 2, "", "kivadapsim: unknown result code 'AE_Nonsense' for query\n",
+       false},
+      {{"port", "1L", "set=40000"}, 2, "", "kivadapsim: unknown result code '40000' for set\n", false},
+      {{"fault", "melt"}, 2, "", "kivadapsim: unknown fault 'melt'\n", false},
+      {{"fault", "send", "count=x"}, 2, "", "kivadapsim: bad count 'x'\n", false},
+      {{"fault", "open", "errno=5"}, 2, "", "kivadapsim: unknown key 'errno=5' for fault open\n", false},
+      {{"fault", "close", "executed=yes"}, 2, "", "kivadapsim: unknown key 'executed=yes' for fault close\n", false},
+      {{"fault", "short", "value=65536"}, 2, "", "kivadapsim: bad value '65536'\n", false},
+      {{"log", "purge"}, 2, "", "kivadapsim: log: unknown argument 'purge'\n", false},
+      {{"enclosure", "EN C"}, 2, "", "kivadapsim: bad serial number 'EN C'\n", false},
+      {{"enclosure", "ENC1", "status=3,x"}, 2, "", "kivadapsim: bad status list '3,x'\n", false},
+      {{"enclosure", "ENC1", "stringin=4"}, 2, "", "kivadapsim: bad hex text for stringin\n", false},
+      {{"enclosure", "ENC1", "color=red"}, 2, "", "kivadapsim: unknown key 'color'\n", false},
+      {{"help"}, 0, usage, "", false},
+      {{"-h"}, 0, usage, "", false},
+      {{"--help"}, 0, usage, "", false},
+      {{"--version"}, 0, "kivadapsim (kiv) " KIV_VERSION "\n", "", false},
+      {{"port", "2L", "mode=on"}, 1, "",
+       "kivadapsim: port 2L cannot be in service mode while its partner 2R is: the adapter holds one port of a pair in "
+       "service mode at most\n",
+       false},
+      {{"firmware", "ENC9"}, 1, "", "kivadapsim: no enclosure 'ENC9'\n", false},
+      {{"port", "1l", "query=AE_LoopDown", "set=-8", "clear=auto"}, 0,
+       "port 1L (1): service mode off, loop up, query=-689 set=-8 clear=auto\n", "", true},
+      {{"fault", "directive", "after=2", "value=9", "executed=yes"}, 0,
+       "fault directive: 1 more after=2 value=9 executed=yes\n", "", true},
+      {{"enclosure", "ENC1", "status=3,0", "busy=2"}, 0,
+       "enclosure ENC1: status=3,0 (next read #1), stringin 0 bytes, busy=2, firmware: none\n", "", true},
+      {{"firmware", "ENC1"}, 0, "serial: ENC1\nno firmware received\n", "", false},
+      {{"log", "clear"}, 0, "log: 0 lines\n", "", false},
   };
   for (const Case& c : cases) {
+    const std::string before = kivtest::readFile(state);
     kivtest::ChildResult r = sim(c.words);
-    EXPECT_EQ(r.status, 2) << c.line;
-    EXPECT_TRUE(r.err.starts_with(std::string(c.line) + "usage: kivadapsim reset\n")) << r.err;
-    EXPECT_EQ(kivtest::readFile(state), before) << c.line;
+    const std::string what = c.words.empty() ? "(none)" : c.words[0] + (c.words.size() > 1 ? " " + c.words[1] : "");
+    EXPECT_EQ(r.status, c.status) << what;
+    if (c.status == 2) {
+      EXPECT_EQ(r.err.substr(0, c.err.size() + usage.size()), c.err + usage) << what;
+    } else {
+      EXPECT_EQ(r.err, c.err) << what;
+    }
+    EXPECT_EQ(c.out == usage ? r.out.substr(0, usage.size()) : r.out, c.out) << what;
+    EXPECT_EQ(kivtest::readFile(state) != before, c.changes) << what;
   }
-  // Names and case-insensitive ports are accepted.
-  EXPECT_EQ(sim({"port", "1l", "query=AE_LoopDown", "set=-8", "clear=auto"}).status, 0);
-  EXPECT_NE(sim({"show"}).out.find("port 1L (1): service mode off, loop up, query=-689 set=-8 clear=auto\n"), std::string::npos);
 }
 
 // Each breach of the library's contract is refused, logged, and leaves no
