@@ -10,8 +10,14 @@
 namespace sestest {
 namespace {
 std::vector<std::string> g_waits;
-void recordSeconds(unsigned s) { g_waits.push_back("s" + std::to_string(s)); }
-void recordMicroseconds(std::uint64_t u) { g_waits.push_back("u" + std::to_string(u)); }
+// Appended rather than concatenated: GCC 12 misreads "x" + std::string under -O3.
+void record(char unit, std::uint64_t n) {
+  std::string w(1, unit);
+  w += std::to_string(n);
+  g_waits.push_back(w);
+}
+void recordSeconds(unsigned s) { record('s', s); }
+void recordMicroseconds(std::uint64_t u) { record('u', u); }
 }  // namespace
 
 const std::vector<std::string>& waits() { return g_waits; }
