@@ -174,16 +174,25 @@ void boundLog() {
 }  // namespace
 
 int openOurs(const std::string& path, int flags, std::string& why, mode_t mode) {
+  auto refuse = [&](const char* wrong, int err) {
+    why = path + ": " + wrong + ", refused";
+    errno = err;
+    return -1;
+  };
+  // What is not a regular file is not even opened (a device may act on an
+  // open); the checks after the open catch a file swapped in between.
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    return refuse(S_ISLNK(st.st_mode) ? "is a symbolic link" : "not a regular file", EPERM);
+  }
   int fd = open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
   if (fd < 0) {
     const int err = errno;
-    why = err == ELOOP    ? path + ": is a symbolic link, refused"
-          : err == EISDIR ? path + ": not a regular file, refused"
-                          : sysWhy("cannot open " + path);
+    if (err == ELOOP) return refuse("is a symbolic link", err);
+    why = sysWhy("cannot open " + path);
     errno = err;
     return -1;
   }
-  struct stat st {};
   const char* wrong = fstat(fd, &st) != 0       ? "cannot be examined"
                       : !S_ISREG(st.st_mode)    ? "not a regular file"
                       : st.st_nlink != 1        ? "has more than one link"
@@ -191,9 +200,7 @@ int openOurs(const std::string& path, int flags, std::string& why, mode_t mode) 
                                                 : nullptr;
   if (wrong != nullptr) {
     close(fd);
-    why = path + ": " + wrong + ", refused";
-    errno = EPERM;
-    return -1;
+    return refuse(wrong, EPERM);
   }
   // Reads and writes of our own files wait as usual.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
