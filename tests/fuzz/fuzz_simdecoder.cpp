@@ -94,8 +94,6 @@ nicisim::State makeState(Reader& in) {
   return s;
 }
 
-std::string stateText(const nicisim::State& s) { return nicisim::serialize(s); }
-
 // ---- the requests, laid out as the utility and the enclosure module lay them out ----
 
 Block adapterRequest(std::uint16_t transaction, std::uint8_t port, std::uint8_t value) {
@@ -277,7 +275,7 @@ void answerOne(nicisim::State& s, Reader& in) {
 
   const Block request(block.get(), block.get() + size);
   nicisim::State before = s;
-  const std::string beforeText = stateText(s);
+  const std::string beforeText = nicisim::serialize(s);
   const nicisim::Answer answer = nicisim::answerBlock(s, span, address);
   const int rc = answer.err;
 
@@ -289,7 +287,7 @@ void answerOne(nicisim::State& s, Reader& in) {
   if (rc != 0 && answer.image) std::abort();
   if (rc == EINVAL) {
     if (!malformed || request != Block(block.get(), block.get() + size)) std::abort();
-    if (stateText(s) != beforeText) std::abort();
+    if (nicisim::serialize(s) != beforeText) std::abort();
     return;
   }
   if (rc == EBUSY) {
@@ -302,7 +300,7 @@ void answerOne(nicisim::State& s, Reader& in) {
       before.enclosures[i].busy = s.enclosures[i].busy;
       ++changed;
     }
-    if (changed != 1 || stateText(s) != stateText(before)) std::abort();
+    if (changed != 1 || nicisim::serialize(s) != nicisim::serialize(before)) std::abort();
     return;
   }
   if (rc != 0) std::abort();
@@ -314,7 +312,7 @@ void answerOne(nicisim::State& s, Reader& in) {
     if (statusAt >= size || block[statusAt] != static_cast<std::uint8_t>(DE_BadParameter)) std::abort();
     for (std::size_t i = 0; i < size; ++i)
       if (i != statusAt && block[i] != request[i]) std::abort();
-    if (stateText(s) != beforeText) std::abort();
+    if (nicisim::serialize(s) != beforeText) std::abort();
     return;
   }
 
@@ -330,7 +328,7 @@ void answerOne(nicisim::State& s, Reader& in) {
       before.enclosures[i] = s.enclosures[i];
       ++changed;
     }
-    if (changed > 1 || stateText(s) != stateText(before)) std::abort();
+    if (changed > 1 || nicisim::serialize(s) != nicisim::serialize(before)) std::abort();
     // An image write takes its bytes from the block's page, and leaves the
     // device as long as the bytes it has.
     if (answer.image) {
@@ -352,7 +350,7 @@ void answerOne(nicisim::State& s, Reader& in) {
       if (port < 1 || port > nicisim::kPorts) std::abort();
       before.ports[port - 1].serviceMode = s.ports[port - 1].serviceMode;
     }
-    if (stateText(s) != stateText(before)) std::abort();
+    if (nicisim::serialize(s) != nicisim::serialize(before)) std::abort();
   }
 }
 

@@ -10,14 +10,9 @@
 namespace sestest {
 namespace {
 std::vector<std::string> g_waits;
-// Appended rather than concatenated: GCC 12 misreads "x" + std::string under -O3.
-void record(char unit, std::uint64_t n) {
-  std::string w(1, unit);
-  w += std::to_string(n);
-  g_waits.push_back(w);
-}
-void recordSeconds(unsigned s) { record('s', s); }
-void recordMicroseconds(std::uint64_t u) { record('u', u); }
+// Appended, not "s" + std::string, which GCC 12 misreads under -O3.
+void recordSeconds(unsigned s) { g_waits.push_back(std::string("s").append(std::to_string(s))); }
+void recordMicroseconds(std::uint64_t u) { g_waits.push_back(std::string("u").append(std::to_string(u))); }
 }  // namespace
 
 const std::vector<std::string>& waits() { return g_waits; }

@@ -68,21 +68,6 @@ TEST_F(SesOnSimulator, TransferAndCommitPerDevice) {
   }
 }
 
-TEST_F(SesOnSimulator, UnknownSerialUnsupportedPageAndBusy) {
-  ASSERT_EQ(sim({"enclosure", "ENC2", "busy=1"}).status, 0);
-  sestest::Run r = sestest::run([] {
-    SESRetryOne.limit = 0;
-    std::uint8_t page[7] = {};
-    std::int32_t unknown = SES_ReadPage("NOSUCH", 8, 4, page);
-    std::int32_t busy = SES_ReadPage("ENC2", 8, 4, page);
-    std::int32_t unsupported = SES_ReadPage("ENC2", 2, 4, page);
-    std::int32_t supported = SES_ReadPage("ENC2", 0, 7, page);
-    std::printf("%d %d %d %d %02x%02x%02x%02x%02x%02x%02x", unknown, busy, unsupported, supported, page[0], page[1],
-                page[2], page[3], page[4], page[5], page[6]);
-  });
-  EXPECT_EQ(r.out, "4101 4107 4101 0 00000003000408");
-}
-
 TEST(SesExample, LoadsAnImageFileIntoTheSimulatedEnclosure) {
   kivtest::TempDir tmp;
   const std::string state = tmp.file("adapter.state");
