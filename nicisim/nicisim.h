@@ -2,19 +2,21 @@
 // state, the decoding of request blocks and the adapter's answers. Shared by
 // the library (nicisimlib.cpp) and the control command kivadapsim.
 //
-// simstate.cpp    the state, its text form and the text helpers both use
-// simstore.cpp    the state file and its lock
-// simadapter.cpp  the adapter: request blocks checked, port requests answered
+// simstate.cpp     the state, its text form and the text helpers both use
+// simstore.cpp     the files: state, lock, request log, firmware images
+// simadapter.cpp   the adapter: request blocks checked, port requests answered
 // simenclosure.cpp the enclosures behind it: SES requests answered
+// simfaults.cpp    one send with the faults a tester staged
 #ifndef KIV_NICISIM_NICISIM_H
 #define KIV_NICISIM_NICISIM_H
+
+#include <sys/types.h>
 
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <functional>
-#include <sys/types.h>
 #include <optional>
 #include <span>
 #include <string>

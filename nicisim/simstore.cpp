@@ -20,6 +20,9 @@
 namespace nicisim {
 
 namespace {
+// Image files are named state.fw.SERIAL.DEVICE.
+constexpr const char* kImageInfix = ".fw.";
+
 std::uint64_t monotonicMicroseconds() {
   timespec t{};
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -43,9 +46,6 @@ std::string statePath() {
 }
 std::string lockPath() { return statePath() + ".lock"; }
 std::string logPath() { return statePath() + ".log"; }
-namespace {
-constexpr const char* kImageInfix = ".fw.";
-}
 std::string imagePath(const std::string& serial, int device) {
   return statePath() + kImageInfix + serial + "." + std::to_string(device);
 }
