@@ -25,7 +25,7 @@ std::map<std::string, std::vector<std::string>> linesByPid(const std::string& lo
 
 TEST(Concurrency, EnablesOfBothPortsOfAPairAgreeWithTheAdapter) {
   e2e::Bench bench;
-  constexpr int kRounds = 10;
+  constexpr int kRounds = 8;
   const char* const names[] = {"1L", "1R", "2L", "2R"};
   for (int round = 0; round < kRounds; ++round) {
     // All four ports at once: two pairs, each enabling both of its ports.
