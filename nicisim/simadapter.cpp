@@ -52,12 +52,17 @@ std::string adapterLayoutError(ConstBytes b, std::uint32_t size) {
   return strayByte(b, A::kData, size, PortRequest::kParameters);
 }
 
-void answerAdapter(State& s, std::span<std::uint8_t> b) {
+std::string describeAdapter(ConstBytes b) {
+  const int port = get8(b, PortRequest::kPort);
+  if (get16be(b, A::kTransaction) == FN_ADAP_GetFCLoopMap) return "FN_ADAP_GetFCLoopMap port=" + std::to_string(port);
+  return "FN_ADAP_ServiceMode port=" + std::to_string(port) + " value=" + std::to_string(get8(b, PortRequest::kValue));
+}
+
+Answer answerAdapter(State& s, std::span<std::uint8_t> b) {
   const std::uint16_t t = get16be(b, A::kTransaction);
   const int port = get8(b, PortRequest::kPort);
   Port& p = s.ports[static_cast<std::size_t>(port - 1)];
   std::int32_t rc = 0;
-  std::string line;
   if (t == FN_ADAP_GetFCLoopMap) {
     rc = p.forcedQuery != kAuto ? p.forcedQuery : p.loopUp ? AS_Success : AE_LoopDown;
     if (rc == AS_Success || rc == AS_Warning) {
@@ -67,7 +72,6 @@ void answerAdapter(State& s, std::span<std::uint8_t> b) {
       put32le(b, LoopMapRequest::kServiceModeWord,
               kServiceModeWordBase | (p.serviceMode ? LoopMapRequest::kServiceModeBit : 0u));
     }
-    line = "FN_ADAP_GetFCLoopMap port=" + std::to_string(port);
   } else {
     const int value = get8(b, PortRequest::kValue);
     const Port& partner = s.ports[static_cast<std::size_t>(PortRequest::partnerOf(port) - 1)];
@@ -76,24 +80,38 @@ void answerAdapter(State& s, std::span<std::uint8_t> b) {
            : p.serviceMode      ? AS_Warning
            : partner.serviceMode ? AE_InServiceMode
                                  : AS_Success;
-      if (rc == AS_Success || (rc == AS_Warning && p.forcedSet != kAuto)) p.serviceMode = true;
+      // A forced answer is given as staged, but the adapter never holds both
+      // ports of a pair in service mode.
+      if ((rc == AS_Success || (rc == AS_Warning && p.forcedSet != kAuto)) && !partner.serviceMode) {
+        p.serviceMode = true;
+      }
     } else {
       rc = p.forcedClear != kAuto ? p.forcedClear : p.serviceMode ? AS_Success : AE_IllegalRequest;
       if (rc == AS_Success || rc == AS_Warning) p.serviceMode = false;
     }
-    line = "FN_ADAP_ServiceMode port=" + std::to_string(port) + " value=" + std::to_string(value);
   }
   put16be(b, A::kApplicationResult, static_cast<std::uint16_t>(rc));
-  s.addLog(line + " rc=" + std::to_string(rc));
+  return {0, describeAdapter(b) + " rc=" + std::to_string(rc), {}};
+}
+
+// Where the block keeps its directive status; npos when it is too short to
+// hold one (an SES block keeps its own earlier in the header).
+constexpr std::size_t kNoStatus = static_cast<std::size_t>(-1);
+std::size_t directiveStatusAt(ConstBytes b) {
+  if (b.size() > A::kDirectiveStatus) {
+    return get16be(b, A::kBlockKind) == S::kKindSes ? S::kDirectiveStatus : A::kDirectiveStatus;
+  }
+  if (b.size() > S::kDirectiveStatus && get16be(b, S::kBlockKind) == S::kKindSes) return S::kDirectiveStatus;
+  return kNoStatus;
 }
 
 }  // namespace
 
 std::string decimal(std::uint32_t v) { return std::to_string(v); }
 
-void malformed(State& s, std::span<std::uint8_t> b, std::size_t statusAt, const std::string& why) {
+std::string malformed(std::span<std::uint8_t> b, std::size_t statusAt, const std::string& why) {
   put8(b, statusAt, static_cast<std::uint8_t>(DE_BadParameter));
-  s.addLog("malformed: " + why);
+  return "malformed: " + why;
 }
 
 std::string strayByte(ConstBytes b, std::size_t from, std::size_t to, std::span<const Field> valued) {
@@ -123,33 +141,28 @@ ResultFields resultFieldsOf(ConstBytes block) {
              : ResultFields{A::kDirectiveStatus, A::kResultWordFirstByte, A::kNetworkResult};
 }
 
-int answerBlock(State& s, std::span<std::uint8_t> b, std::uint64_t dataAddress) {
+std::string blockError(ConstBytes b, std::uint64_t dataAddress) {
   const auto size = static_cast<std::uint32_t>(b.size());
-  if (size <= A::kDirectiveStatus) {
-    // Too short for an adapter block's directive status; an SES block keeps
-    // its own earlier in the header.
-    if (size > S::kDirectiveStatus && size >= S::kBlockSize + 4 && get16be(b, S::kBlockKind) == S::kKindSes) {
-      malformed(s, b, S::kDirectiveStatus, "block of " + decimal(size) + " bytes is too short");
-      return 0;
-    }
-    s.addLog("malformed: block of " + decimal(size) + " bytes is too short to answer");
-    return EINVAL;
-  }
+  if (size <= A::kDirectiveStatus) return "block of " + decimal(size) + " bytes is too short";
   const std::uint16_t kind = get16be(b, A::kBlockKind);
   const std::uint32_t blockSize = get32be(b, A::kBlockSize);
-  const std::size_t statusAt = kind == S::kKindSes ? S::kDirectiveStatus : A::kDirectiveStatus;
-  if (blockSize != size) {
-    malformed(s, b, statusAt, "blockSize " + decimal(blockSize) + " differs from requestSize " + decimal(size));
-  } else if (kind == A::kKindAdapter) {
-    if (std::string why = adapterLayoutError(b, size); !why.empty()) malformed(s, b, statusAt, why);
-    else answerAdapter(s, b);
-  } else if (kind == S::kKindSes) {
-    if (std::string why = sesLayoutError(b, dataAddress); !why.empty()) malformed(s, b, statusAt, why);
-    else return answerSes(s, b);
-  } else {
-    malformed(s, b, statusAt, "unknown blockKind " + decimal(kind));
+  if (blockSize != size) return "blockSize " + decimal(blockSize) + " differs from requestSize " + decimal(size);
+  if (kind == A::kKindAdapter) return adapterLayoutError(b, size);
+  if (kind == S::kKindSes) return sesLayoutError(b, dataAddress);
+  return "unknown blockKind " + decimal(kind);
+}
+
+std::string describe(ConstBytes b) {
+  return get16be(b, A::kBlockKind) == S::kKindSes ? describeSes(b) : describeAdapter(b);
+}
+
+Answer answerBlock(State& s, std::span<std::uint8_t> b, std::uint64_t dataAddress) {
+  if (std::string why = blockError(b, dataAddress); !why.empty()) {
+    const std::size_t at = directiveStatusAt(b);
+    if (at == kNoStatus) return {EINVAL, "malformed: " + why + " to answer", {}};
+    return {0, malformed(b, at, why), {}};
   }
-  return 0;
+  return get16be(b, A::kBlockKind) == S::kKindSes ? answerSes(s, b) : answerAdapter(s, b);
 }
 
 }  // namespace nicisim

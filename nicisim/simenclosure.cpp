@@ -1,8 +1,10 @@
 // The simulated enclosures behind the adapter: SES request blocks checked
 // against their layout byte by byte, then answered as a device answers
 // SEND DIAGNOSTIC and RECEIVE DIAGNOSTIC RESULTS: Short Enclosure Status
-// pages from a staged list, the String In page as staged, and firmware
-// download pages taken into the enclosure's image.
+// pages from a staged list, the String In page as staged, the list of
+// supported pages, and firmware download pages kept per device. A page
+// code the enclosure does not support is refused (AE_IllReqBadPageCode).
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -25,64 +27,108 @@ namespace SES = ShortEnclosureStatusPage;
 bool isSend(ConstBytes b) { return get8(b, S::kCdb + S::kCdbOperation) == S::kOpSendDiagnostic; }
 std::uint32_t pageLengthOf(ConstBytes b) { return get16be(b, S::kCdb + S::kCdbLength); }
 
-// A download page: the start page opens a new image, image pages add to it,
-// the commit page commits it.
-std::int32_t downloadPage(Enclosure& e, ConstBytes page) {
+namespace SUP = SupportedPagesPage;
+
+// The pages a read may ask for; any other is answered as unsupported.
+constexpr std::array<std::uint8_t, 3> kSupportedPages{SUP::kPageCode, DLP::kPageCode, SES::kPageCode};
+
+// The enclosure's one transfer still receiving, if any.
+Transfer* openTransfer(Enclosure& e) {
+  for (Device& d : e.devices)
+    if (d.transfer == kReceiving) return &d.transfer;
+  return nullptr;
+}
+
+// A download page: the start page opens a transfer for its device, image
+// pages add to it, the commit page commits it when it is complete.
+std::int32_t downloadPage(Enclosure& e, ConstBytes page, std::optional<ImageWrite>& image) {
   const std::uint32_t pageLength = get16be(page, DLP::kPageLength);
-  if (pageLength < DLP::kHeaderSize - DLP::kPageLengthBase || pageLength + DLP::kPageLengthBase > page.size()) {
+  if (pageLength + DLP::kPageLengthBase != page.size() ||
+      !strayByte(page, DLP::kReserved, DLP::kReserved + DLP::kReservedSize, {}).empty()) {
     return AE_IllegalRequest;
   }
-  switch (get8(page, DLP::kDeviceByte) & DLP::kPhaseMask) {
-    case DLP::kPhaseStart:
-      e.image.clear();
-      e.overflow = false;
-      e.download = kStarted;
-      return AS_Success;
-    case DLP::kPhaseImage: {
-      if (e.download != kStarted) return AE_IllegalRequest;
-      const std::size_t n = pageLength + DLP::kPageLengthBase - DLP::kHeaderSize;
-      if (e.image.size() + n > kMaxImage) {
-        e.overflow = true;
-        return AE_Failure;
+  const std::uint8_t deviceByte = get8(page, DLP::kDeviceByte);
+  const int number = deviceByte & ~DLP::kPhaseMask;
+  const std::size_t n = page.size() - DLP::kHeaderSize;
+  const std::uint8_t phase = deviceByte & DLP::kPhaseMask;
+  if ((phase == DLP::kPhaseImage) != (n > 0)) return AE_IllegalRequest;
+  Device* d = e.device(number);
+  switch (phase) {
+    case DLP::kPhaseStart: {
+      if (Transfer* open = openTransfer(e); open != nullptr) *open = kStopped;
+      if (d == nullptr) {
+        e.devices.push_back(Device{number});
+        std::sort(e.devices.begin(), e.devices.end(), [](const Device& x, const Device& y) { return x.number < y.number; });
+        d = e.device(number);
       }
-      const ConstBytes bytes = page.subspan(DLP::kImage, n);
-      e.image.insert(e.image.end(), bytes.begin(), bytes.end());
+      *d = Device{number};
+      image = ImageWrite{e.serial, number, true, 0, {}};
       return AS_Success;
     }
+    case DLP::kPhaseImage:
+      if (d == nullptr || d->transfer != kReceiving) return AE_IllegalRequest;
+      if (d->length + n > kMaxImage) {
+        d->transfer = kStopped;
+        return AE_IllReqBadLength;
+      }
+      image = ImageWrite{e.serial, number, false, d->length, page.subspan(DLP::kImage, n)};
+      ++d->pages;
+      d->length += n;
+      return AS_Success;
     case DLP::kPhaseCommit:
-      if (e.download != kStarted) return AE_IllegalRequest;
-      e.download = kCommitted;
+      // The page is taken; what became of it shows in the next status read.
+      if (d != nullptr && d->transfer == kReceiving && d->pages > 0) {
+        d->transfer = kCommitted;
+      } else {
+        e.pending = kRefusedCommitStatus;
+      }
       return AS_Success;
     default:
       return AE_IllegalRequest;
   }
 }
 
+// A page read: the status page (its staged list, or the status of a
+// refused commit), the String In page, or the list of supported pages.
+std::int32_t readPage(Enclosure& e, std::uint8_t code, std::span<std::uint8_t> page) {
+  std::vector<std::uint8_t> answer;
+  if (code == SES::kPageCode) {
+    answer.assign(SES::kLength, 0);
+    put8(answer, SES::kPageCodeByte, SES::kPageCode);
+    std::uint8_t status = e.statuses.empty() ? SES::kGood : e.statuses[e.next];
+    if (e.pending != 0) {
+      status = e.pending;
+      e.pending = 0;
+    } else if (e.next + 1 < e.statuses.size()) {
+      ++e.next;
+    }
+    put8(answer, SES::kStatusByte, status);
+    if (Transfer* open = openTransfer(e); open != nullptr && status != SES::kGood) *open = kStopped;
+  } else if (code == DLP::kPageCode) {
+    answer = e.stringIn;
+  } else if (code == SUP::kPageCode) {
+    answer.assign(SUP::kCodes + kSupportedPages.size(), 0);
+    put8(answer, SUP::kPageCodeByte, SUP::kPageCode);
+    put16be(answer, SUP::kPageLength, static_cast<std::uint16_t>(kSupportedPages.size()));
+    for (std::size_t i = 0; i < kSupportedPages.size(); ++i) put8(answer, SUP::kCodes + i, kSupportedPages[i]);
+  } else {
+    return AE_IllReqBadPageCode;
+  }
+  std::copy_n(answer.begin(), std::min(answer.size(), page.size()), page.begin());
+  return AS_Success;
+}
+
 // The enclosure's side of one SES command. Returns the application result.
-std::int32_t enclosureCommand(Enclosure& e, std::span<std::uint8_t> b) {
+std::int32_t enclosureCommand(Enclosure& e, std::span<std::uint8_t> b, std::optional<ImageWrite>& image) {
   const std::uint32_t L = pageLengthOf(b);
   const std::span<std::uint8_t> page = b.subspan(S::kPage, L);
-  if (!isSend(b)) {
-    std::vector<std::uint8_t> answer;
-    const std::uint8_t code = get8(b, S::kCdb + S::kCdbPageCode);
-    if (code == SES::kPageCode) {
-      std::vector<std::uint8_t> status(SES::kLength, 0);
-      status[SES::kPageCodeByte] = SES::kPageCode;
-      status[SES::kStatusByte] = e.statuses.empty() ? SES::kGood : e.statuses[e.next];
-      if (e.next + 1 < e.statuses.size()) ++e.next;
-      answer = std::move(status);
-    } else if (code == DLP::kPageCode) {
-      answer = e.stringIn;
-    }
-    for (std::size_t i = 0; i < answer.size() && i < page.size(); ++i) page[i] = answer[i];
-    return AS_Success;
-  }
-  // Only a String Out page with the download command changes the enclosure.
-  if (L < DLP::kHeaderSize || get8(page, DLP::kPageCodeByte) != DLP::kPageCode ||
-      get8(page, DLP::kCommandByte) != DLP::kCommand) {
-    return AS_Success;
-  }
-  return downloadPage(e, page);
+  if (!isSend(b)) return readPage(e, get8(b, S::kCdb + S::kCdbPageCode), page);
+  if (L == 0) return AS_Success;  // no parameter list, nothing to do
+  // String Out is the one page a send may carry; only one with the
+  // download command changes the enclosure.
+  if (get8(page, DLP::kPageCodeByte) != DLP::kPageCode) return AE_IllReqBadPageCode;
+  if (L < DLP::kHeaderSize || get8(page, DLP::kCommandByte) != DLP::kCommand) return AS_Success;
+  return downloadPage(e, page, image);
 }
 
 }  // namespace
@@ -123,27 +169,35 @@ std::string sesLayoutError(ConstBytes b, std::uint64_t dataAddress) {
   return strayByte(b, send ? S::kPage + L : S::kPage, size, {});
 }
 
-int answerSes(State& s, std::span<std::uint8_t> b) {
-  const bool send = isSend(b);
-  const std::uint32_t L = pageLengthOf(b);
+namespace {
+std::string serialOf(ConstBytes b) {
   std::string serial;
   for (std::size_t i = S::kSerialNumber; b[i] != 0; ++i) {
     serial += (b[i] >= 0x21 && b[i] <= 0x7E) ? static_cast<char>(b[i]) : '?';
   }
+  return serial;
+}
+}  // namespace
+
+std::string describeSes(ConstBytes b) {
+  const bool send = isSend(b);
+  const std::uint32_t L = pageLengthOf(b);
   const unsigned page = send ? (L > 0 ? get8(b, S::kPage) : 0) : get8(b, S::kCdb + S::kCdbPageCode);
-  const std::string line = "FN_ISAL_SCSI serial=" + serial + " cmd=" +
-                           (send ? "SEND_DIAGNOSTIC" : "RECEIVE_DIAGNOSTIC_RESULTS") + " page=" + std::to_string(page) +
-                           " length=" + std::to_string(L);
-  Enclosure* e = s.find(serial);
+  return "FN_ISAL_SCSI serial=" + serialOf(b) + " cmd=" + (send ? "SEND_DIAGNOSTIC" : "RECEIVE_DIAGNOSTIC_RESULTS") +
+         " page=" + std::to_string(page) + " length=" + std::to_string(L);
+}
+
+Answer answerSes(State& s, std::span<std::uint8_t> b) {
+  Enclosure* e = s.find(serialOf(b));
   if (e != nullptr && e->busy > 0) {
     --e->busy;
-    s.addLog(line + " busy");
-    return EBUSY;
+    return {EBUSY, describeSes(b) + " busy", {}};
   }
-  const std::int32_t rc = e == nullptr ? AE_BadSerialNumber : enclosureCommand(*e, b);
+  Answer a;
+  const std::int32_t rc = e == nullptr ? AE_BadSerialNumber : enclosureCommand(*e, b, a.image);
   put16be(b, S::kApplicationResult, static_cast<std::uint16_t>(rc));
-  s.addLog(line + " rc=" + std::to_string(rc));
-  return 0;
+  a.line = describeSes(b) + " rc=" + std::to_string(rc);
+  return a;
 }
 
 }  // namespace nicisim

@@ -10,22 +10,23 @@
 #include "debug/kivcodes.h"
 #include "nicisim/nicisim.h"
 #include "ses/kivsesblock.h"
+#include "ses/kivsesdownloadpage.h"
 
 namespace nicisim {
 
 using namespace kiv::wire;
 
 State::State() {
-  faults[kSend].value = EIO;
-  faults[kSendAnswered].value = EIO;
-  faults[kDirective].value = DE_Failure;
-  faults[kNetwork].value = 1;
-  faults[kReplyStatus].value = 1;
+  for (std::size_t k = 0; k < faults.size(); ++k) {
+    faults[k].value = kFaultKindInfo[k].byDefault;
+    faults[k].executed = kFaultKindInfo[k].executedByDefault;
+  }
 }
 
-void State::addLog(std::string line) {
-  log.push_back(std::move(line));
-  if (log.size() > kMaxLogLines) log.erase(log.begin(), log.begin() + static_cast<long>(log.size() - kMaxLogLines));
+Device* Enclosure::device(int number) {
+  for (Device& d : devices)
+    if (d.number == number) return &d;
+  return nullptr;
 }
 
 Enclosure* State::find(const std::string& serial) {
@@ -52,17 +53,6 @@ bool fromHex(const std::string& hex, std::vector<std::uint8_t>& out, std::size_t
     bytes.push_back(static_cast<std::uint8_t>(v));
   }
   out = std::move(bytes);
-  return true;
-}
-
-bool fire(State& s, FaultKind k) {
-  Fault& f = s.faults[k];
-  if (f.count == 0) return false;
-  if (f.after > 0) {
-    --f.after;
-    return false;
-  }
-  if (f.count > 0) --f.count;
   return true;
 }
 
@@ -113,13 +103,19 @@ std::optional<std::vector<std::uint8_t>> parseStatusList(const std::string& v) {
 }
 
 const char* onOff(bool on) { return on ? "on" : "off"; }
+const char* yesNo(bool yes) { return yes ? "yes" : "no"; }
+bool parseYesNo(const std::string& v, bool& out) {
+  if (v != yesNo(true) && v != yesNo(false)) return false;
+  out = v == yesNo(true);
+  return true;
+}
 const char* upDown(bool up) { return up ? "up" : "down"; }
 
 // ---- text form ----
 
 namespace {
 constexpr const char* kMagic = "kivadapsim-state";
-constexpr const char* kVersion = "version=1";
+constexpr const char* kVersion = "version=2";
 
 std::string toHex(const std::vector<std::uint8_t>& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -132,12 +128,27 @@ std::string toHex(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
-bool printableLine(const std::string& v) {
-  if (v.empty() || v.size() > 512) return false;
-  for (unsigned char c : v)
-    if (c < 0x20 || c > 0x7E) return false;
-  return true;
+// "N pages=P length=L transfer=T"
+std::string deviceText(const Device& d) {
+  return std::to_string(d.number) + " pages=" + std::to_string(d.pages) + " length=" + std::to_string(d.length) +
+         " transfer=" + kTransferNames[d.transfer];
 }
+bool parseDevice(const std::string& v, Device& d) {
+  std::istringstream in(v);
+  std::string number, pages, length, transfer, rest;
+  if (!(in >> number >> pages >> length >> transfer) || (in >> rest)) return false;
+  if (!toInt(number, d.number) || d.number < 0 || d.number > SesDownloadPage::kMaxDeviceNumber) return false;
+  if (!pages.starts_with("pages=") || !toInt(pages.substr(6), d.pages)) return false;
+  if (!length.starts_with("length=") || !toInt(length.substr(7), d.length) || d.length > kMaxImage) return false;
+  if (d.pages > d.length) return false;
+  for (std::size_t k = 0; k < kTransferNames.size(); ++k)
+    if (transfer == std::string("transfer=") + kTransferNames[k]) {
+      d.transfer = static_cast<Transfer>(k);
+      return deviceText(d) == v;
+    }
+  return false;
+}
+
 }  // namespace
 
 std::string serialize(const State& s) {
@@ -151,11 +162,13 @@ std::string serialize(const State& s) {
     out += k + "set=" + rcText(p.forcedSet) + "\n";
     out += k + "clear=" + rcText(p.forcedClear) + "\n";
   }
-  for (int k = 0; k < kFaultKinds; ++k) {
-    std::string n = std::string("fault.") + kFaultNames[static_cast<std::size_t>(k)];
-    out += n + "=" + countText(s.faults[static_cast<std::size_t>(k)].count) + "\n";
-    out += n + ".value=" + std::to_string(s.faults[static_cast<std::size_t>(k)].value) + "\n";
-    out += n + ".after=" + std::to_string(s.faults[static_cast<std::size_t>(k)].after) + "\n";
+  for (std::size_t k = 0; k < s.faults.size(); ++k) {
+    const Fault& f = s.faults[k];
+    std::string n = std::string("fault.") + kFaultKindInfo[k].name;
+    out += n + "=" + countText(f.count) + "\n";
+    out += n + ".value=" + std::to_string(f.value) + "\n";
+    out += n + ".after=" + std::to_string(f.after) + "\n";
+    out += n + ".executed=" + yesNo(f.executed) + "\n";
   }
   out += "enclosures=" + std::to_string(s.enclosures.size()) + "\n";
   for (const Enclosure& e : s.enclosures) {
@@ -164,11 +177,10 @@ std::string serialize(const State& s) {
     out += "enclosure.next=" + std::to_string(e.next) + "\n";
     out += "enclosure.stringin=" + toHex(e.stringIn) + "\n";
     out += "enclosure.busy=" + std::to_string(e.busy) + "\n";
-    out += std::string("enclosure.download=") + kDownloadNames[e.download] + "\n";
-    out += std::string("enclosure.overflow=") + (e.overflow ? "1" : "0") + "\n";
-    out += "enclosure.image=" + toHex(e.image) + "\n";
+    out += "enclosure.pending=" + std::to_string(e.pending) + "\n";
+    out += "enclosure.devices=" + std::to_string(e.devices.size()) + "\n";
+    for (const Device& d : e.devices) out += "device=" + deviceText(d) + "\n";
   }
-  for (const std::string& l : s.log) out += "log=" + l + "\n";
   return out;
 }
 
@@ -212,17 +224,20 @@ bool parse(const std::string& text, State& out, std::string& why) {
     if (!take(k + "clear", v)) return false;
     if (!parseRc(v, p.forcedClear)) return bad(k + "clear");
   }
-  for (int k = 0; k < kFaultKinds; ++k) {
-    Fault& f = s.faults[static_cast<std::size_t>(k)];
-    std::string key = std::string("fault.") + kFaultNames[static_cast<std::size_t>(k)];
+  for (std::size_t k = 0; k < s.faults.size(); ++k) {
+    Fault& f = s.faults[k];
+    const FaultKindInfo& info = kFaultKindInfo[k];
+    std::string key = std::string("fault.") + info.name;
     if (!take(key, v)) return false;
     if (!parseCount(v, f.count)) return bad(key);
     if (!take(key + ".value", v)) return false;
-    if (!toInt(v, f.value) || ((k == kOpen || k == kClose) != (f.value == 0))) return bad(key + ".value");
-    if ((k == kDirective || k == kNetwork) && (f.value < 1 || f.value > 255)) return bad(key + ".value");
-    if ((k == kSend || k == kSendAnswered) && (f.value < 1 || f.value > 4095)) return bad(key + ".value");
+    if (!toInt(v, f.value) || f.value < info.min || f.value > info.max) return bad(key + ".value");
     if (!take(key + ".after", v)) return false;
-    if (!toInt(v, f.after) || f.after < 0 || f.after > 1000000000) return bad(key + ".after");
+    if (!toInt(v, f.after) || f.after < 0 || f.after > kMaxFaultNumber) return bad(key + ".after");
+    if (!take(key + ".executed", v)) return false;
+    if (!parseYesNo(v, f.executed) || (!info.takesExecuted && f.executed != info.executedByDefault)) {
+      return bad(key + ".executed");
+    }
   }
   std::size_t count = 0;
   if (!take("enclosures", v)) return false;
@@ -241,26 +256,24 @@ bool parse(const std::string& text, State& out, std::string& why) {
     if (!fromHex(v, e.stringIn, kMaxStringIn)) return bad("enclosure.stringin");
     if (!take("enclosure.busy", v)) return false;
     if (!toInt(v, e.busy) || e.busy < 0) return bad("enclosure.busy");
-    if (!take("enclosure.download", v)) return false;
-    int d = -1;
-    for (int k = 0; k < 3; ++k)
-      if (v == kDownloadNames[k]) d = k;
-    if (d < 0) return bad("enclosure.download");
-    e.download = static_cast<Download>(d);
-    if (!take("enclosure.overflow", v)) return false;
-    if (v != "0" && v != "1") return bad("enclosure.overflow");
-    e.overflow = v == "1";
-    if (!take("enclosure.image", v)) return false;
-    if (!fromHex(v, e.image, kMaxImage)) return bad("enclosure.image");
+    if (!take("enclosure.pending", v)) return false;
+    if (!toInt(v, e.pending)) return bad("enclosure.pending");
+    if (!take("enclosure.devices", v)) return false;
+    std::size_t devices = 0, receiving = 0;
+    if (!toInt(v, devices) || devices > SesDownloadPage::kMaxDeviceNumber + 1u) return bad("enclosure.devices");
+    for (std::size_t k = 0; k < devices; ++k) {
+      Device d;
+      if (!take("device", v)) return false;
+      if (!parseDevice(v, d) || (!e.devices.empty() && d.number <= e.devices.back().number)) return bad("device");
+      receiving += d.transfer == kReceiving ? 1 : 0;
+      e.devices.push_back(d);
+    }
+    if (receiving > 1) return bad("device");
     s.enclosures.push_back(std::move(e));
   }
-  for (; n < lines.size(); ++n) {
-    if (!lines[n].starts_with("log=") || !printableLine(lines[n].substr(4))) {
-      why = "line " + std::to_string(n + 1) + ": not a log line";
-      return false;
-    }
-    if (s.log.size() >= kMaxLogLines) { why = "log longer than its limit"; return false; }
-    s.log.push_back(lines[n].substr(4));
+  if (n != lines.size()) {
+    why = "line " + std::to_string(n + 1) + ": unexpected";
+    return false;
   }
   out = std::move(s);
   return true;

@@ -2,8 +2,9 @@
 // disable, hitting in turn the own query, the partner query, the clear test
 // and the change. A fault either leaves the request's answer usable (a
 // failed close, a reply status), keeps the request from the adapter (open,
-// send), or spoils the answer of a request the adapter carried out
-// (send-answered, directive, network).
+// send, and by default send-answered, directive and network), or spoils the
+// answer of a request the adapter carried out (those three with
+// executed=yes).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -27,10 +28,13 @@ struct FaultKind {
 const FaultKind kFaults[] = {
     {"open", {}, kUndelivered},
     {"send", {"errno=16"}, kUndelivered},
-    {"send-answered", {"errno=4"}, kSpoilt},
+    {"send-answered", {"errno=4"}, kUndelivered},
+    {"send-answered", {"errno=4", "executed=yes"}, kSpoilt},
     {"close", {}, kHarmless},
-    {"directive", {"value=244"}, kSpoilt},
-    {"network", {"value=7"}, kSpoilt},
+    {"directive", {"value=244"}, kUndelivered},
+    {"directive", {"value=244", "executed=yes"}, kSpoilt},
+    {"network", {"value=7"}, kUndelivered},
+    {"network", {"value=7", "executed=yes"}, kSpoilt},
     {"replystatus", {"value=3"}, kHarmless},
 };
 
@@ -99,6 +103,7 @@ std::string caseName(const MatrixCase& c) {
   std::string name;
   for (const char* p = c.fault->name; *p != '\0'; ++p)
     if (*p != '-') name += *p;
+  if (c.fault->effect == kSpoilt) name += "Executed";
   return name + "_" + modes[c.row->mode] + "_" + targets[c.row->target];
 }
 

@@ -8,7 +8,7 @@
 // A block that fails the decoder's checks must leave the ports and the
 // enclosures as they were and come back unchanged but for the directive
 // status (or wholly unchanged with EINVAL); an answered block may change
-// only its result field and its data area. Every call adds one printable
+// only its result field and its data area. Every call gives one printable
 // log line, and the state stays readable by parse().
 #include <algorithm>
 #include <cerrno>
@@ -77,36 +77,21 @@ nicisim::State makeState(Reader& in) {
     for (std::size_t n = in.byte() % 24; n > 0; --n) e.stringIn.push_back(in.byte());
     const std::uint8_t misc = in.byte();
     e.busy = misc % 3;
-    e.download = static_cast<nicisim::Download>((misc >> 2) % 3);
-    e.overflow = (misc & 0x10) != 0;
-    for (std::size_t n = (misc & 0x20) != 0 ? in.byte() % 16 : 0; n > 0; --n) e.image.push_back(in.byte());
+    e.pending = (misc & 0x10) != 0 ? nicisim::kRefusedCommitStatus : 0;
+    // Devices 4 to 7 as the download pages below name them, at most one
+    // of them still receiving.
+    bool receiving = false;
+    for (int d = 4; (misc & 0x20) != 0 && d < 8; ++d) {
+      const std::uint8_t how = in.byte();
+      if ((how & 3) == 0) continue;
+      nicisim::Device dev{d, how % 3u, (how % 3u) * 7u, static_cast<nicisim::Transfer>((how >> 2) % 3)};
+      if (dev.transfer == nicisim::kReceiving && receiving) dev.transfer = nicisim::kStopped;
+      receiving = receiving || dev.transfer == nicisim::kReceiving;
+      e.devices.push_back(dev);
+    }
     s.enclosures.push_back(std::move(e));
   }
-  // Now and then a log at its limit, so the trimming runs.
-  if (in.byte() == 0xA5) s.log.assign(nicisim::kMaxLogLines - 1, "x");
   return s;
-}
-
-// The state as text, its log left out.
-std::string stateText(nicisim::State& s) {
-  std::vector<std::string> log = std::move(s.log);
-  s.log.clear();
-  std::string text = nicisim::serialize(s);
-  s.log = std::move(log);
-  return text;
-}
-
-nicisim::State copyWithoutLog(nicisim::State& s) {
-  std::vector<std::string> log = std::move(s.log);
-  s.log.clear();
-  nicisim::State copy = s;
-  s.log = std::move(log);
-  return copy;
-}
-
-bool sameEnclosure(const nicisim::Enclosure& a, const nicisim::Enclosure& b) {
-  return a.serial == b.serial && a.statuses == b.statuses && a.next == b.next && a.stringIn == b.stringIn &&
-         a.busy == b.busy && a.download == b.download && a.overflow == b.overflow && a.image == b.image;
 }
 
 // ---- the requests, laid out as the utility and the enclosure module lay them out ----
@@ -173,7 +158,7 @@ Block downloadPage(Reader& in) {
   if ((flag & 0x01) != 0) pageLength = static_cast<std::uint16_t>(in.half() % 128);
   put16be(p, 2, pageLength);
   p[4] = 0x3C;
-  p[8] = static_cast<std::uint8_t>((flag & 0xC0) | 5);
+  p[8] = static_cast<std::uint8_t>((flag & 0xC0) | (4 + ((flag >> 1) & 3)));
   if (!image.empty()) std::memcpy(p.data() + 9, image.data(), image.size());
   return p;
 }
@@ -289,21 +274,20 @@ void answerOne(nicisim::State& s, Reader& in) {
   const std::uint64_t address = r.rawAddress ? r.address : dataAt ^ r.addressFlip;
 
   const Block request(block.get(), block.get() + size);
-  nicisim::State before = copyWithoutLog(s);
-  const std::string beforeText = stateText(s);
-  const std::size_t logBefore = s.log.size();
+  nicisim::State before = s;
+  const std::string beforeText = nicisim::serialize(s);
+  const nicisim::Answer answer = nicisim::answerBlock(s, span, address);
+  const int rc = answer.err;
 
-  const int rc = nicisim::answerBlock(s, span, address);
-
-  // One new log line, within the limit, readable in the state file.
-  if (s.log.size() != std::min(logBefore + 1, nicisim::kMaxLogLines)) std::abort();
-  const std::string& line = s.log.back();
+  // A printable log line.
+  const std::string& line = answer.line;
   if (!printable(line)) std::abort();
   const bool malformed = line.starts_with("malformed: ");
 
+  if (rc != 0 && answer.image) std::abort();
   if (rc == EINVAL) {
     if (!malformed || request != Block(block.get(), block.get() + size)) std::abort();
-    if (stateText(s) != beforeText) std::abort();
+    if (nicisim::serialize(s) != beforeText) std::abort();
     return;
   }
   if (rc == EBUSY) {
@@ -316,7 +300,7 @@ void answerOne(nicisim::State& s, Reader& in) {
       before.enclosures[i].busy = s.enclosures[i].busy;
       ++changed;
     }
-    if (changed != 1 || stateText(s) != stateText(before)) std::abort();
+    if (changed != 1 || nicisim::serialize(s) != nicisim::serialize(before)) std::abort();
     return;
   }
   if (rc != 0) std::abort();
@@ -328,7 +312,7 @@ void answerOne(nicisim::State& s, Reader& in) {
     if (statusAt >= size || block[statusAt] != static_cast<std::uint8_t>(DE_BadParameter)) std::abort();
     for (std::size_t i = 0; i < size; ++i)
       if (i != statusAt && block[i] != request[i]) std::abort();
-    if (stateText(s) != beforeText) std::abort();
+    if (nicisim::serialize(s) != beforeText) std::abort();
     return;
   }
 
@@ -340,11 +324,22 @@ void answerOne(nicisim::State& s, Reader& in) {
     if (s.enclosures.size() != before.enclosures.size()) std::abort();
     int changed = 0;
     for (std::size_t i = 0; i < s.enclosures.size(); ++i) {
-      if (sameEnclosure(s.enclosures[i], before.enclosures[i])) continue;
+      if (s.enclosures[i] == before.enclosures[i]) continue;
       before.enclosures[i] = s.enclosures[i];
       ++changed;
     }
-    if (changed > 1 || stateText(s) != stateText(before)) std::abort();
+    if (changed > 1 || nicisim::serialize(s) != nicisim::serialize(before)) std::abort();
+    // An image write takes its bytes from the block's page, and leaves the
+    // device as long as the bytes it has.
+    if (answer.image) {
+      const std::uint8_t* from = answer.image->bytes.data();
+      if (!answer.image->bytes.empty() && (from < block.get() + S::kPage || from + answer.image->bytes.size() > block.get() + size)) {
+        std::abort();
+      }
+      nicisim::Enclosure* e = s.find(answer.image->serial);
+      const nicisim::Device* d = e != nullptr ? e->device(answer.image->device) : nullptr;
+      if (d == nullptr || d->length != answer.image->offset + answer.image->bytes.size()) std::abort();
+    }
   } else {
     if (!line.starts_with("FN_ADAP_")) std::abort();
     checkOnlyChanged(request, span, A::kApplicationResult, A::kApplicationResult + 2, A::kData);
@@ -355,7 +350,7 @@ void answerOne(nicisim::State& s, Reader& in) {
       if (port < 1 || port > nicisim::kPorts) std::abort();
       before.ports[port - 1].serviceMode = s.ports[port - 1].serviceMode;
     }
-    if (stateText(s) != stateText(before)) std::abort();
+    if (nicisim::serialize(s) != nicisim::serialize(before)) std::abort();
   }
 }
 

@@ -1,6 +1,6 @@
-// The enclosure module against the simulated enclosure: an image really
-// transferred and committed, then read back from the simulator's state, and
-// the example program doing the same from a file.
+// The enclosure module against the simulated enclosure: images really
+// transferred and committed, or refused as a device refuses them, then read
+// back with kivadapsim; and the example program doing the same from a file.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "kivtestsupport.h"
-#include "nicisim/nicisim.h"
 #include "nicisim/sha256.h"
 #include "ses/kivses.h"
 #include "sestest.h"
@@ -23,66 +22,50 @@ std::vector<std::uint8_t> testImage(std::size_t n) {
   return image;
 }
 
-TEST(SesOnSimulator, ImageTransferredCommittedAndReadBack) {
+class SesOnSimulator : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("KIVADAPSIM_STATE", state.c_str(), 1); }
+  void TearDown() override { unsetenv("KIVADAPSIM_STATE"); }
+  kivtest::ChildResult sim(const std::vector<std::string>& words) {
+    std::vector<std::string> argv{"kivadapsim"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    return kivtest::runProgram(KIVADAPSIM_PATH, argv, {{"KIVADAPSIM_STATE", state}});
+  }
   kivtest::TempDir tmp;
-  const std::string state = tmp.file("adapter.state");
-  ASSERT_EQ(setenv("KIVADAPSIM_STATE", state.c_str(), 1), 0);
+  std::string state = tmp.file("adapter.state");
+};
+
+// A transfer and a commit as the module makes them: committed when the
+// transfer was complete; refused (86 from the commit's status poll) when a
+// bad status stopped the transfer, or when the commit names another device,
+// whose refusal stops the open transfer too.
+TEST_F(SesOnSimulator, TransferAndCommitPerDevice) {
+  struct Case {
+    const char* statuses;
+    int commitDevice;
+    const char* results;
+    const char* outcome;
+  };
+  const Case cases[] = {
+      {"status=0", 5, "0 0", "committed"},
+      {"status=0,3,0", 5, "86 86", "not committed (stopped)"},  // the second page's status
+      {"status=0", 6, "0 86", "not committed (stopped)"},
+  };
   const std::vector<std::uint8_t> image = testImage(1006);
-  sestest::Run r = sestest::run([&] {
-    std::string why;
-    nicisim::withState(
-        [](nicisim::State& s) {
-          nicisim::Enclosure e;
-          e.serial = "ENC1";
-          e.statuses = {0};
-          s.enclosures.push_back(e);
-          return true;
-        },
-        why);
-    std::int32_t transfer = SES_DownloadFwTransfer("ENC1", 5, image.data(), static_cast<std::uint32_t>(image.size()));
-    std::int32_t commit = SES_DownloadFwCommit("ENC1", 5);
-    SES_CloseCIConnection();
-    std::printf("%d %d %s", transfer, commit, sestest::waitList().c_str());
-  });
-  EXPECT_EQ(r.out, "0 0 s10 s20 s5");
-
-  nicisim::Enclosure got;
-  std::string why;
-  ASSERT_TRUE(nicisim::withState(
-      [&](nicisim::State& s) {
-        if (const nicisim::Enclosure* e = s.find("ENC1")) got = *e;
-        return false;
-      },
-      why))
-      << why;
-  EXPECT_EQ(got.image, image);
-  EXPECT_EQ(got.download, nicisim::kCommitted);
-  unsetenv("KIVADAPSIM_STATE");
-}
-
-TEST(SesOnSimulator, UnknownSerialNumberFailsAndBusyIsTold) {
-  kivtest::TempDir tmp;
-  ASSERT_EQ(setenv("KIVADAPSIM_STATE", tmp.file("adapter.state").c_str(), 1), 0);
-  sestest::Run r = sestest::run([] {
-    std::string why;
-    nicisim::withState(
-        [](nicisim::State& s) {
-          nicisim::Enclosure e;
-          e.serial = "ENC2";
-          e.busy = 1;
-          s.enclosures.push_back(e);
-          return true;
-        },
-        why);
-    SESRetryOne.limit = 0;
-    std::uint8_t page[4] = {};
-    std::int32_t unknown = SES_ReadPage("NOSUCH", 8, 4, page);
-    std::int32_t busy = SES_ReadPage("ENC2", 8, 4, page);
-    std::int32_t then = SES_ReadPage("ENC2", 8, 4, page);
-    std::printf("%d %d %d", unknown, busy, then);
-  });
-  EXPECT_EQ(r.out, "4101 4107 0");
-  unsetenv("KIVADAPSIM_STATE");
+  for (const Case& c : cases) {
+    ASSERT_EQ(sim({"reset"}).status, 0);
+    ASSERT_EQ(sim({"enclosure", "ENC1", c.statuses}).status, 0);
+    sestest::Run r = sestest::run([&] {
+      std::int32_t transfer = SES_DownloadFwTransfer("ENC1", 5, image.data(), static_cast<std::uint32_t>(image.size()));
+      std::int32_t commit = SES_DownloadFwCommit("ENC1", c.commitDevice);
+      SES_CloseCIConnection();
+      std::printf("%d %d", transfer, commit);
+    });
+    EXPECT_EQ(r.out, c.results) << c.statuses;
+    EXPECT_EQ(sim({"firmware", "ENC1"}).out,
+              "serial: ENC1\ndevice 5: pages 2, length 1006, sha256 " + kiv::sha256Hex(image) + ", " + c.outcome + "\n")
+        << c.statuses;
+  }
 }
 
 TEST(SesExample, LoadsAnImageFileIntoTheSimulatedEnclosure) {
@@ -101,7 +84,7 @@ TEST(SesExample, LoadsAnImageFileIntoTheSimulatedEnclosure) {
   EXPECT_EQ(load.status, 0) << load.err;
   EXPECT_EQ(load.out, "transfer of 2000 bytes to ENC1 device 5: rc=0\ncommit: rc=0\n");
   kivtest::ChildResult fw = kivtest::runProgram(KIVADAPSIM_PATH, {"kivadapsim", "firmware", "ENC1"}, env);
-  EXPECT_EQ(fw.out, "serial: ENC1\nlength: 2000\nsha256: " + kiv::sha256Hex(image) + "\ncommitted: yes\n");
+  EXPECT_EQ(fw.out, "serial: ENC1\ndevice 5: pages 4, length 2000, sha256 " + kiv::sha256Hex(image) + ", committed\n");
   EXPECT_EQ(kivtest::listDir(traces).size(), 1u);
 
   kivtest::ChildResult bad = kivtest::runProgram(KIVSES_FWLOAD_PATH, {"kivses_fwload", "ENC1", "64", file}, env);

@@ -132,6 +132,7 @@ std::string drain(int fd) {
 
 ChildResult waitFor(pid_t pid, int outFd, int errFd, int timeoutSeconds) {
   ChildResult r;
+  r.pid = pid;
   int status = 0;
   // Poll with a deadline so a hung child fails the test instead of the run.
   const int stepsPerSecond = 200;

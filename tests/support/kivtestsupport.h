@@ -40,6 +40,7 @@ std::string readOnlyTrace(const std::string& dir, std::string* name = nullptr);
 std::vector<std::string> traceEvents(const std::string& trace);
 
 struct ChildResult {
+  int pid = -1;         // the child's process ID
   int status = -1;      // exit status, or 128 + signal number
   std::string out;      // standard output
   std::string err;      // standard error
