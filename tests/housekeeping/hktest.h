@@ -5,12 +5,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -62,6 +65,26 @@ inline bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+// Points TMPDIR at a memory file system, where there is one, for the life
+// of a test that makes many files: the disk's load must not decide the
+// test's time.
+class MemoryTmpDir {
+ public:
+  MemoryTmpDir() {
+    if (const char* t = std::getenv("TMPDIR")) saved_ = t;
+    if (::access("/dev/shm", W_OK | X_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
+  }
+  ~MemoryTmpDir() {
+    if (saved_) ::setenv("TMPDIR", saved_->c_str(), 1);
+    else ::unsetenv("TMPDIR");
+  }
+  MemoryTmpDir(const MemoryTmpDir&) = delete;
+  MemoryTmpDir& operator=(const MemoryTmpDir&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
 // Every deletion and every gzip call made during a test, by file name.
 struct Record {
   std::vector<std::string> unlinked;          // deleted, in order
@@ -69,6 +92,9 @@ struct Record {
   std::vector<std::vector<std::string>> gzipCalls;
   std::set<std::string> undeletable;          // names whose deletion fails
   std::time_t now = 1000000;
+  int sleeps = 0;         // waits for the directory lock
+  int lockHolder = -1;    // a descriptor holding that lock, closed after
+  int releaseAfter = -1;  // that many waits (never when -1)
 };
 
 inline Record* current = nullptr;
@@ -99,6 +125,10 @@ inline int realGzip(std::span<const std::string> paths) {
 
 inline std::time_t fixedNow() { return current->now; }
 
+inline void recordingSleep(unsigned) {
+  if (++current->sleeps == current->releaseAfter) ::close(current->lockHolder);
+}
+
 // Installs the recording seams and restores every seam and limit after.
 class Seams {
  public:
@@ -109,8 +139,11 @@ class Seams {
         space_(KIV_MaxSpaceUsed),
         count_(KIV_MaxNumberOfFiles),
         candidates_(KIV_PruneCandidateLimit),
-        batch_(KIV_GzipBatchLimit) {
+        batch_(KIV_GzipBatchLimit),
+        sleep_(KIV_HouseKeepingSleep),
+        lockWait_(KIV_HouseKeepingLockWait) {
     current = &r;
+    KIV_HouseKeepingSleep = recordingSleep;
     KIV_UnlinkFile = recordingUnlink;
     KIV_RunGzip = recordingGzip;
     KIV_HouseKeepingNow = fixedNow;
@@ -125,6 +158,8 @@ class Seams {
     KIV_MaxNumberOfFiles = count_;
     KIV_PruneCandidateLimit = candidates_;
     KIV_GzipBatchLimit = batch_;
+    KIV_HouseKeepingSleep = sleep_;
+    KIV_HouseKeepingLockWait = lockWait_;
     std::memcpy(DebugStreamName, name_, sizeof name_);
     current = nullptr;
   }
@@ -139,6 +174,8 @@ class Seams {
   int count_;
   std::size_t candidates_;
   std::size_t batch_;
+  void (*sleep_)(unsigned);
+  unsigned lockWait_;
   char name_[kDebugStreamNameSize];
 };
 
