@@ -8,7 +8,9 @@
 
 namespace e2e {
 
-Bench::Bench() : state_(tmp_.file("adapter.state")), traceDir_(tmp_.file("kivcfg")) {
+// The simulator syncs its state file at every request.
+Bench::Bench()
+    : tmp_(kivtest::TempDir::InMemory), state_(tmp_.file("adapter.state")), traceDir_(tmp_.file("kivcfg")) {
   mkdir(traceDir_.c_str(), 0755);
   sim({"reset"});
 }

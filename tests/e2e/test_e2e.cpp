@@ -80,6 +80,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "Port 1 is not in Service Mode\n", 0, false},
         OutcomeCase{"QueryClearFailsOtherwise", {{"port", "1L", "query=-689", "clear=-2"}}, kQuery,
                     {Q(1, -689), Q(2, 0), M(1, 0, -2)}, "Query Service Mode failed, rc=FFFFFD4F\n", 47, true},
+        // The re-set of the clear test never reaches the adapter: the port
+        // is left out of service mode, and no run may say otherwise.
+        OutcomeCase{"QueryClearTestResetFails",
+                    {{"port", "2L", "mode=on", "loop=down"}, {"fault", "send", "after=3"}},
+                    {"-a", "A0", "-p", "2L", "-q"}, {Q(3, -689), Q(4, 0), M(3, 0, 0)},
+                    "Query Service Mode failed, rc=FFFFFFFD\n", 47, true},
+        OutcomeCase{"EnableClearTestResetFails",
+                    {{"port", "2L", "mode=on", "loop=down"}, {"fault", "send", "after=3"}},
+                    {"-a", "A0", "-p", "2L", "-y"}, {Q(3, -689), Q(4, 0), M(3, 0, 0), M(3, 1, 0)},
+                    "Service Mode 1 to port 3 success\n", 0, true},
         OutcomeCase{"EnableNoWork", {{"port", "1L", "mode=on"}}, kEnable, {Q(1, 0), Q(2, 0)},
                     "Service Mode 1 to port 1 success\n", 0, true},
         OutcomeCase{"EnableSetsOwn", {}, kEnable, {Q(1, 0), Q(2, 0), M(1, 1, 0)}, "Service Mode 1 to port 1 success\n",

@@ -10,10 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -64,26 +62,6 @@ inline bool exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
 }
-
-// Points TMPDIR at a memory file system, where there is one, for the life
-// of a test that makes many files: the disk's load must not decide the
-// test's time.
-class MemoryTmpDir {
- public:
-  MemoryTmpDir() {
-    if (const char* t = std::getenv("TMPDIR")) saved_ = t;
-    if (::access("/dev/shm", W_OK | X_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
-  }
-  ~MemoryTmpDir() {
-    if (saved_) ::setenv("TMPDIR", saved_->c_str(), 1);
-    else ::unsetenv("TMPDIR");
-  }
-  MemoryTmpDir(const MemoryTmpDir&) = delete;
-  MemoryTmpDir& operator=(const MemoryTmpDir&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
 
 // Every deletion and every gzip call made during a test, by file name.
 struct Record {

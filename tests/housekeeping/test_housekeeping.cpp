@@ -347,12 +347,11 @@ TEST(Pruning, PathTooLongIsSkippedNotCut) {
 // The real limits: exactly 6,000,000 bytes in 50,000 files lose nothing;
 // one file more loses the oldest; one byte more loses the next oldest.
 TEST(Pruning, RealLimits) {
-  hktest::MemoryTmpDir memory;
   hktest::Record r;
   hktest::Seams seams(r);
   ASSERT_EQ(KIV_MaxSpaceUsed, 6000000);
   ASSERT_EQ(KIV_MaxNumberOfFiles, 50000);
-  kivtest::TempDir dir;
+  kivtest::TempDir dir(kivtest::TempDir::InMemory);
   const std::time_t young = r.now;  // not stale, so no compression either
   for (int i = 0; i < 10; ++i) makeFile(dir.file("old" + std::to_string(i)), 1, 1000 + i);
   makeFile(dir.file("big"), 6000000 - 10, young);

@@ -58,13 +58,13 @@ void build(const std::string& dir, const std::vector<LinkEntry>& links, bool ear
 }
 
 TEST(PruneEquivalence, GeneratedDirectories) {
-  hktest::MemoryTmpDir memory;  // thousands of directories made and removed
   std::mt19937 rng(20261206);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   const std::time_t times[] = {0, 0, 1, 2, 2, 3, 500, 999000, 1000000, -5};
   int casesWithDeletions = 0;
   int casesWithLinksAndDeletions = 0;
-  kivtest::TempDir outside;
+  // Thousands of directories are made and removed.
+  kivtest::TempDir outside(kivtest::TempDir::InMemory);
   for (int i = 0; i < 8; ++i) hktest::makeFile(outside.file("o" + std::to_string(i)), pick(0, 600), times[pick(0, 9)]);
   ASSERT_EQ(mkdir(outside.file("sub").c_str(), 0755), 0);
   for (int c = 0; c < 2000; ++c) {
@@ -102,7 +102,7 @@ TEST(PruneEquivalence, GeneratedDirectories) {
                  std::to_string(links.size()) + " space " + std::to_string(KIV_MaxSpaceUsed) + " count " +
                  std::to_string(KIV_MaxNumberOfFiles) + " candidates " + std::to_string(KIV_PruneCandidateLimit));
 
-    kivtest::TempDir a, b;
+    kivtest::TempDir a(kivtest::TempDir::InMemory), b(kivtest::TempDir::InMemory);
     for (const std::string& dir : {a.path(), b.path()}) {
       build(dir, links, true);
       build(dir, files);
