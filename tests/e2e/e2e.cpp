@@ -44,4 +44,13 @@ std::vector<std::string> Bench::log() {
   return lines;
 }
 
+nicisim::State Bench::state() {
+  nicisim::State s;
+  std::string why;
+  EXPECT_TRUE(nicisim::parse(kivtest::readFile(state_), s, why)) << why;
+  return s;
+}
+
+void Bench::setState(const nicisim::State& s) { kivtest::writeFile(state_, nicisim::serialize(s)); }
+
 }  // namespace e2e

@@ -7,12 +7,11 @@
 // must never claim a state the adapter is not in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
-#include <cctype>
-#include <optional>
 #include <ostream>
+#include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,111 +62,90 @@ struct MatrixCase {
 
 void PrintTo(const MatrixCase& c, std::ostream* os) { *os << kActionNames[c.action] << "_" << c.start->name; }
 
-// The service-mode flags of ports 1 to 4 and the faults still armed, as
-// kivadapsim shows them.
-struct Shown {
-  std::array<bool, 4> inServiceMode{};
-  std::set<std::string> armedFaults;
-  std::set<std::string> faultKinds;
-};
-
-Shown show(e2e::Bench& bench) {
-  Shown s;
-  std::istringstream in(bench.sim({"show"}));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.starts_with("port ") && line.size() > 10 && line[8] == '(') {
-      s.inServiceMode[static_cast<std::size_t>(line[9] - '1')] = line.find("service mode on") != std::string::npos;
-    } else if (line.starts_with("fault ")) {
-      const std::string kind = line.substr(6, line.find(':') - 6);
-      s.faultKinds.insert(kind);
-      if (!line.starts_with("fault " + kind + ": off")) s.armedFaults.insert(kind);
-    }
-  }
-  return s;
-}
-
 void stage(e2e::Bench& bench, const Start& start) {
   bench.sim({"reset"});
   bench.sim({"port", "2L", start.ownIn ? "mode=on" : "mode=off", start.loopUp ? "loop=up" : "loop=down"});
   if (start.partnerIn) bench.sim({"port", "2R", "mode=on"});
 }
 
-bool isFailureLine(const std::string& line, const std::string& prefix) {
-  if (!line.starts_with(prefix) || line.size() < prefix.size() + 2 || !line.ends_with("\n")) return false;
-  for (std::size_t i = prefix.size(); i + 1 < line.size(); ++i)
-    if (!std::isxdigit(static_cast<unsigned char>(line[i])) || std::islower(static_cast<unsigned char>(line[i])))
-      return false;
-  return true;
+std::array<bool, nicisim::kPorts> serviceModes(const nicisim::State& s) {
+  std::array<bool, nicisim::kPorts> modes{};
+  for (std::size_t i = 0; i < modes.size(); ++i) modes[i] = s.ports[i].serviceMode;
+  return modes;
 }
 
-// The one run and what it may claim: its status by its line, and the own
-// port's state that the line asserts (none for a failure).
-void checkRun(const MatrixCase& c, const kivtest::ChildResult& r, const Shown& before, const Shown& after) {
-  const std::string own = std::to_string(kOwn);
-  const std::string value = c.action == kEnable ? "1" : "0";
-  int status = -1;
-  std::optional<bool> claimsInServiceMode;
-  if (c.action == kQuery) {
-    if (r.err == "Port " + own + " is in Service Mode\n") {
-      status = 1;
-      claimsInServiceMode = true;
-    } else if (r.err == "Port " + own + " is not in Service Mode\n") {
-      status = 0;
-      claimsInServiceMode = false;
-    } else if (isFailureLine(r.err, "Query Service Mode failed, rc=")) {
-      status = 47;
-    }
-  } else if (r.err == "Service Mode " + value + " to port " + own + " success\n") {
-    status = 0;
-    claimsInServiceMode = c.action == kEnable;
-  } else if (isFailureLine(r.err, "Service Mode " + value + " to port " + own + " failed, rc=")) {
-    status = 47;
+// The lines a run may end with, the status each carries, and the state of
+// the own port (3) each claims: 1 in service mode, 0 not, -1 nothing.
+struct Line {
+  std::regex text;
+  int status;
+  int claims;
+};
+std::vector<Line> linesOf(Action a) {
+  if (a == kQuery) {
+    return {{std::regex("Port 3 is in Service Mode\n"), 1, 1},
+            {std::regex("Port 3 is not in Service Mode\n"), 0, 0},
+            {std::regex("Query Service Mode failed, rc=[0-9A-F]{1,8}\n"), 47, -1}};
   }
-  ASSERT_NE(status, -1) << "not one line of this action: " << r.err;
-  EXPECT_EQ(r.status, status) << r.err;
+  const std::string v = a == kEnable ? "1" : "0";
+  return {{std::regex("Service Mode " + v + " to port 3 success\n"), 0, a == kEnable ? 1 : 0},
+          {std::regex("Service Mode " + v + " to port 3 failed, rc=[0-9A-F]{1,8}\n"), 47, -1}};
+}
+
+void checkRun(Action a, const kivtest::ChildResult& r, const nicisim::State& before, const nicisim::State& after) {
+  const std::vector<Line> lines = linesOf(a);
+  const auto line = std::find_if(lines.begin(), lines.end(), [&](const Line& l) { return std::regex_match(r.err, l.text); });
+  ASSERT_NE(line, lines.end()) << "not one line of this action: " << r.err;
+  EXPECT_EQ(r.status, line->status) << r.err;
   EXPECT_EQ(r.out, "");
-  if (claimsInServiceMode) {
-    EXPECT_EQ(after.inServiceMode[kOwn - 1], *claimsInServiceMode) << r.err;
+  if (line->claims != -1) {
+    EXPECT_EQ(after.ports[kOwn - 1].serviceMode, line->claims == 1) << r.err;
   }
-  if (c.action == kQuery && status != 47) {
-    EXPECT_EQ(after.inServiceMode, before.inServiceMode) << "a query that reports no failure changed a port";
+  if (a == kQuery && line->status != 47) {
+    EXPECT_EQ(serviceModes(after), serviceModes(before)) << "a query that reports no failure changed a port";
   }
 }
 
 class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
 
+// The starting state is staged once through kivadapsim, each kind once at
+// the first request; the request it hits is then moved in the state itself,
+// so that each case costs one run of the utility.
 TEST_P(FaultMatrix, EveryKindAtEveryRequestOneHonestLine) {
   const MatrixCase& c = GetParam();
   const Words args{"-a", "A0", "-p", "2L", kActionFlags[c.action]};
   e2e::Bench bench;
-
   stage(bench, *c.start);
-  const Shown before = show(bench);
-  std::set<std::string> tabled;
-  for (const FaultKind& f : kFaultKinds) tabled.insert(f.name);
-  EXPECT_EQ(tabled, before.faultKinds) << "every fault kind of the simulator has one row";
-  {
-    SCOPED_TRACE("no fault");
-    const kivtest::ChildResult r = bench.utility(args);
-    checkRun(c, r, before, show(bench));
-  }
-  const std::size_t requests = bench.log().size();
+  const nicisim::State before = bench.state();
+  const kivtest::ChildResult clean = bench.utility(args);
+  const nicisim::State after = bench.state();
+  checkRun(c.action, clean, before, after);
+  const std::size_t requests = after.log.size();
   ASSERT_GE(requests, 2u);
 
+  std::set<std::string> tabled;
   for (const FaultKind& f : kFaultKinds) {
+    tabled.insert(f.name);
+    const auto kind = static_cast<std::size_t>(
+        std::find(nicisim::kFaultNames.begin(), nicisim::kFaultNames.end(), std::string(f.name)) -
+        nicisim::kFaultNames.begin());
+    ASSERT_LT(kind, nicisim::kFaultNames.size()) << f.name;
+    bench.setState(before);
+    Words fault{"fault", f.name, "after=0"};
+    fault.insert(fault.end(), f.words.begin(), f.words.end());
+    bench.sim(fault);
+    nicisim::State staged = bench.state();
     for (std::size_t k = 0; k < requests; ++k) {
       SCOPED_TRACE(std::string(f.name) + " at request " + std::to_string(k + 1));
-      stage(bench, *c.start);
-      Words fault{"fault", f.name, "after=" + std::to_string(k)};
-      fault.insert(fault.end(), f.words.begin(), f.words.end());
-      bench.sim(fault);
+      staged.faults[kind].after = static_cast<std::int64_t>(k);
+      bench.setState(staged);
       const kivtest::ChildResult r = bench.utility(args);
-      const Shown after = show(bench);
-      EXPECT_TRUE(after.armedFaults.empty()) << "the fault did not fire";
-      checkRun(c, r, before, after);
+      const nicisim::State faulted = bench.state();
+      EXPECT_EQ(faulted.faults[kind].count, 0) << "the fault did not fire";
+      checkRun(c.action, r, before, faulted);
     }
   }
+  for (const char* kind : nicisim::kFaultNames) EXPECT_EQ(tabled.count(kind), 1u) << kind << " has no row";
 }
 
 std::vector<MatrixCase> allCases() {
