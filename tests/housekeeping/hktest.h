@@ -27,6 +27,14 @@ inline std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// prefix followed by the number, without the concatenation that GCC 12
+// misreads as an overlapping copy under -O3.
+inline std::string numbered(const char* prefix, long number) {
+  std::string s = prefix;
+  s += std::to_string(number);
+  return s;
+}
+
 inline void setMtime(const std::string& path, std::time_t mtime, int flags = 0) {
   struct timespec times[2];
   times[0].tv_sec = mtime;

@@ -81,7 +81,7 @@ TEST(Compression, BatchesAreBoundedAndOnePerFileInReference) {
   hktest::Record r;
   hktest::Seams seams(r);
   kivtest::TempDir dir;
-  for (int i = 0; i < 7; ++i) makeFile(dir.file("t" + std::to_string(i)), 1, 1);
+  for (int i = 0; i < 7; ++i) makeFile(dir.file(hktest::numbered("t", i)), 1, 1);
   KIV_GzipBatchLimit = 3;
   KIV_HouseKeeping(dir.path().c_str());
   ASSERT_EQ(r.gzipCalls.size(), 3u);
@@ -188,7 +188,7 @@ TEST(Pruning, StrictLimitsOldestFirst) {
       KIV_MaxNumberOfFiles = c.countLimit;
       kivtest::TempDir dir;
       for (std::size_t i = 0; i < c.sizes.size(); ++i)
-        makeFile(dir.file("f" + std::to_string(i) + ".gz"), c.sizes[i], 1000 + static_cast<std::time_t>(i));
+        makeFile(dir.file(hktest::numbered("f", i) + ".gz"), c.sizes[i], 1000 + static_cast<std::time_t>(i));
       p.run(dir.path().c_str());
       std::vector<std::string> expected;
       for (const std::string& d : c.deleted) expected.push_back(d + ".gz");
@@ -242,7 +242,7 @@ TEST(Pruning, FailedDeletionStopsForGood) {
 TEST(Pruning, WaitsABoundedTimeForTheDirectoryLock) {
   for (int releaseAfter : {3, -1}) {
     for (const Procedure& p : kProcedures) {
-      SCOPED_TRACE(std::string(p.name) + " release after " + std::to_string(releaseAfter));
+      SCOPED_TRACE(::testing::Message() << p.name << " release after " << releaseAfter);
       hktest::Record r;
       hktest::Seams seams(r);
       KIV_MaxNumberOfFiles = 1;
@@ -310,10 +310,13 @@ TEST(Pruning, PathTooLongIsSkippedNotCut) {
   kivtest::TempDir top;
   std::string dir = top.path();
   while (dir.size() + 101 <= 3900) {
-    dir += "/" + std::string(100, 'd');
+    dir += '/';
+    dir.append(100, 'd');
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   }
-  dir += "/" + std::string(3999 - dir.size(), 'e');  // the directory path is 4000 bytes
+  const std::size_t fill = 3999 - dir.size();
+  dir += '/';
+  dir.append(fill, 'e');  // the directory path is 4000 bytes
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   const std::string shortName(4094 - dir.size() - 1, 'f');  // dir + "/" + name is 4094 bytes: fits
   const std::string longName = shortName + std::string(100, 'X');
@@ -353,7 +356,7 @@ TEST(Pruning, RealLimits) {
   ASSERT_EQ(KIV_MaxNumberOfFiles, 50000);
   kivtest::TempDir dir(kivtest::TempDir::InMemory);
   const std::time_t young = r.now;  // not stale, so no compression either
-  for (int i = 0; i < 10; ++i) makeFile(dir.file("old" + std::to_string(i)), 1, 1000 + i);
+  for (int i = 0; i < 10; ++i) makeFile(dir.file(hktest::numbered("old", i)), 1, 1000 + i);
   makeFile(dir.file("big"), 6000000 - 10, young);
   int dfd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(dfd, 0);

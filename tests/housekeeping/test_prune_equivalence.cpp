@@ -59,7 +59,7 @@ TEST_P(PruneEquivalence, GeneratedDirectories) {
   int casesWithLinksAndDeletions = 0;
   // Thousands of directories are made and removed.
   kivtest::TempDir outside(kivtest::TempDir::InMemory);
-  for (int i = 0; i < 8; ++i) hktest::makeFile(outside.file("o" + std::to_string(i)), pick(0, 600), times[pick(0, 9)]);
+  for (int i = 0; i < 8; ++i) hktest::makeFile(outside.file(hktest::numbered("o", i)), pick(0, 600), times[pick(0, 9)]);
   ASSERT_EQ(mkdir(outside.file("sub").c_str(), 0755), 0);
   for (int c = 0; c < 1000; ++c) {
     hktest::Record setup;
@@ -73,24 +73,24 @@ TEST_P(PruneEquivalence, GeneratedDirectories) {
     std::vector<Entry> entries;
     const int n = pick(0, 12);
     for (int i = 0; i < n; ++i) {
-      entries.push_back({Entry::File, "f" + std::to_string(i) + (pick(0, 2) == 0 ? ".gz" : ""),
+      entries.push_back({Entry::File, hktest::numbered("f", i) + (pick(0, 2) == 0 ? ".gz" : ""),
                          pick(0, 3) == 0 ? 0 : pick(1, 600), times[pick(0, 9)], ""});
     }
     if (n > 0 && pick(0, 3) == 0) setup.undeletable.insert(entries[static_cast<std::size_t>(pick(0, n - 1))].name);
     const int links = pick(0, 1) == 0 ? 0 : pick(1, 5);
     for (int i = 0; i < links; ++i) {
       const std::string inside = n > 0 ? entries[static_cast<std::size_t>(pick(0, n - 1))].name : "none";
-      const std::string targets[] = {inside, i > 0 ? "l" + std::to_string(pick(0, i - 1)) : inside,
-                                     outside.file("o" + std::to_string(pick(0, 7))), "missing", outside.file("sub")};
+      const std::string targets[] = {inside, i > 0 ? hktest::numbered("l", pick(0, i - 1)) : inside,
+                                     outside.file(hktest::numbered("o", pick(0, 7))), "missing", outside.file("sub")};
       const int t = pick(0, 6);  // 5 and 6: a hard link, inside when there is a file, else outside
-      Entry e{t < 5 ? Entry::Symbolic : Entry::Hard, "l" + std::to_string(i), 0, 0,
+      Entry e{t < 5 ? Entry::Symbolic : Entry::Hard, hktest::numbered("l", i), 0, 0,
               t < 5 ? targets[t] : targets[t == 5 && n > 0 ? 0 : 2]};
       if (e.kind == Entry::Symbolic && pick(0, 1) == 0) entries.insert(entries.begin(), e);
       else entries.push_back(e);
     }
-    SCOPED_TRACE("case " + std::to_string(c) + " files " + std::to_string(n) + " links " +
-                 std::to_string(links) + " space " + std::to_string(KIV_MaxSpaceUsed) + " count " +
-                 std::to_string(KIV_MaxNumberOfFiles) + " candidates " + std::to_string(KIV_PruneCandidateLimit));
+    SCOPED_TRACE(::testing::Message() << "case " << c << " files " << n << " links " << links << " space "
+                                      << KIV_MaxSpaceUsed << " count " << KIV_MaxNumberOfFiles << " candidates "
+                                      << KIV_PruneCandidateLimit);
 
     kivtest::TempDir a(kivtest::TempDir::InMemory), b(kivtest::TempDir::InMemory);
     build(a.path(), entries);
