@@ -5,12 +5,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -51,10 +53,18 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-// Calls f(path, status) for every entry other than "." and ".." that stat
-// shows to be a regular file. stat only reads the status, so pipes and
-// links to pipes are never opened. A path that would not fit is skipped:
-// a cut path could name another file.
+// One directory entry that stat shows to be a regular file.
+struct RegularEntry {
+  const char* path;        // directory "/" name
+  std::size_t nameLength;  // of the entry name alone
+  struct stat st;          // stat: through a symbolic link
+  bool isLink;             // the entry itself is a symbolic link
+};
+
+// Calls f(entry) for every entry other than "." and ".." that stat shows to
+// be a regular file. The status is only read, so pipes and links to pipes
+// are never opened. A path that would not fit is skipped: a cut path could
+// name another file.
 template <typename F>
 void forEachRegularFile(DIR* dir, const char* directory, F&& f) {
   char path[kPathSize];
@@ -63,9 +73,12 @@ void forEachRegularFile(DIR* dir, const char* directory, F&& f) {
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     int n = std::snprintf(path, sizeof path, "%s/%s", directory, name);
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) continue;
-    struct stat st;
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    f(static_cast<const char*>(path), st);
+    RegularEntry e{path, std::strlen(name), {}, false};
+    if (lstat(path, &e.st) != 0) continue;
+    e.isLink = S_ISLNK(e.st.st_mode);
+    if (e.isLink && stat(path, &e.st) != 0) continue;
+    if (!S_ISREG(e.st.st_mode)) continue;
+    f(static_cast<const RegularEntry&>(e));
   }
 }
 
@@ -94,10 +107,22 @@ bool isStale(std::time_t mtime, std::time_t now) {
   return mtime + kStaleSeconds < now;
 }
 
-bool wantsCompression(const char* path, const struct stat& st) {
-  if (KIV_compressed_logfile(path)) return false;
-  if (std::strcmp(path, DebugStreamName) == 0) return true;  // this run's own trace
-  return isStale(st.st_mtime, KIV_HouseKeepingNow());
+// gzip names its output after the input with ".gz" added; a name with no
+// room for that within NAME_MAX would be shortened by gzip, and two traces
+// could then overwrite one ".gz".
+bool takesGzSuffix(std::size_t nameLength) { return nameLength + 3 <= NAME_MAX; }
+
+// lst is the entry's own status (lstat). Only a regular file itself, with
+// no other name, is handed to gzip: gzip reads through a link, symbolic or
+// hard, and would bring a file from outside the directory into it. This
+// run's trace is compressed whatever its age, but only the file this run
+// opened under that name.
+bool wantsCompression(const char* path, std::size_t nameLength, const struct stat& lst) {
+  if (!S_ISREG(lst.st_mode) || lst.st_nlink != 1 || KIV_compressed_logfile(path) || !takesGzSuffix(nameLength)) {
+    return false;
+  }
+  if (std::strcmp(path, DebugStreamName) == 0 && KIV_IsOwnTraceFile(lst)) return true;
+  return isStale(lst.st_mtime, KIV_HouseKeepingNow());
 }
 
 void compressionPass(const char* directory) {
@@ -114,9 +139,10 @@ void compressionPass(const char* directory) {
     batch.clear();
     batchBytes = 0;
   };
-  forEachRegularFile(dir.get(), directory, [&](const char* path, const struct stat& st) {
-    if (!wantsCompression(path, st)) return;
-    batch.emplace_back(path);
+  forEachRegularFile(dir.get(), directory, [&](const RegularEntry& e) {
+    // For an entry that is no link, its stat is its own status.
+    if (e.isLink || !wantsCompression(e.path, e.nameLength, e.st)) return;
+    batch.emplace_back(e.path);
     batchBytes += batch.back().size() + 1;
     if (batch.size() >= limit || batchBytes >= kGzipBatchBytes) flush();
   });
@@ -135,7 +161,7 @@ bool olderThan(const Candidate& a, const Candidate& b) {
   return a.mtime < b.mtime || (a.mtime == b.mtime && a.order < b.order);
 }
 
-enum class PassEnd { Done, Again };
+enum class PassEnd { Done, Again, OnePerPass };
 
 // One pruning pass: counts the directory, keeps its oldest files in a
 // bounded heap, and deletes them oldest first while the exact running
@@ -143,6 +169,10 @@ enum class PassEnd { Done, Again };
 // as deleting one oldest file per pass. Another pass follows when the
 // candidates ran out, and, as with one file per pass, after a pass that
 // started over the size limit, so that the size is counted again.
+// A symbolic link that leads to a regular file is counted with that file's
+// status, and deleting the file it leads to takes it out of the count too;
+// the running totals cannot foresee that, so a directory holding such a
+// link is left to the one-file-per-pass procedure.
 PassEnd pruningPass(const char* directory) {
   resetCounters();
   ++KIV_DirectoryPasses;
@@ -151,8 +181,12 @@ PassEnd pruningPass(const char* directory) {
   const std::size_t limit = std::max<std::size_t>(KIV_PruneCandidateLimit, 1);
   std::vector<Candidate> heap;  // max-heap on olderThan: the top is the youngest kept
   std::uint64_t order = 0;
-  forEachRegularFile(dir.get(), directory, [&](const char* path, const struct stat& st) {
+  bool countedLink = false;
+  forEachRegularFile(dir.get(), directory, [&](const RegularEntry& e) {
+    const char* path = e.path;
+    const struct stat& st = e.st;
     if (!fitsOldestFileName(path)) return;
+    countedLink = countedLink || e.isLink;
     ++NumberOfFiles;
     TotalSpaceUsed += st.st_size;
     if (!OldestFileFound || st.st_mtime < OldestFileDate) rememberOldest(path, st.st_mtime);
@@ -173,6 +207,12 @@ PassEnd pruningPass(const char* directory) {
   });
   dir.reset();
 
+  if (countedLink) {
+    // This pass has counted exactly as a pass of one file per pass does:
+    // finish it the same way and go on that way.
+    DeleteOldestCompressedFile(OldestFileName);
+    return overLimits() ? PassEnd::OnePerPass : PassEnd::Done;
+  }
   if (!OldestFileFound) {
     TotalSpaceUsed = 0;
     return PassEnd::Done;
@@ -193,9 +233,69 @@ PassEnd pruningPass(const char* directory) {
   return (overLimits() || startedOverSize) ? PassEnd::Again : PassEnd::Done;
 }
 
+void onePerPassPruning(const char* directory) {
+  do {
+    ScanDirectory(directory, FindOldestCompressedFile, DeleteOldestCompressedFile);
+  } while (overLimits());
+}
+
+void systemSleep(unsigned milliseconds) {
+  struct timespec t {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+  }
+}
+
+constexpr unsigned kLockPollMilliseconds = 10;
+
+// An exclusive lock on the directory itself, so runs that exit together
+// tidy it in turn and no lock file is left behind. Waits at most
+// KIV_HouseKeepingLockWait milliseconds.
+class DirectoryLock {
+ public:
+  enum Outcome { Held, Unsupported, TimedOut, NoDirectory };
+
+  explicit DirectoryLock(const char* directory) : fd_(open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) {
+      outcome_ = NoDirectory;
+      return;
+    }
+    for (unsigned waited = 0;; waited += kLockPollMilliseconds) {
+      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        outcome_ = Held;
+        return;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        outcome_ = Unsupported;  // a file system without locks: tidy as before
+        return;
+      }
+      if (waited >= KIV_HouseKeepingLockWait) {
+        outcome_ = TimedOut;
+        return;
+      }
+      KIV_HouseKeepingSleep(kLockPollMilliseconds);
+    }
+  }
+  ~DirectoryLock() {
+    if (fd_ >= 0) close(fd_);  // releases the lock
+  }
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+  // Whether the passes may run: not while another run still holds the
+  // directory, which it tidies itself. A directory that cannot be opened
+  // has nothing to lock; the passes then find nothing, as without a lock.
+  bool mayTidy() const { return outcome_ != TimedOut; }
+
+ private:
+  int fd_;
+  Outcome outcome_ = NoDirectory;
+};
+
 }  // namespace
 
 int (*KIV_UnlinkFile)(const char* path) = ::unlink;
+void (*KIV_HouseKeepingSleep)(unsigned milliseconds) = systemSleep;
+unsigned KIV_HouseKeepingLockWait = 10000;
 int (*KIV_RunGzip)(std::span<const std::string> paths) = KIV_GzipFiles;
 std::time_t (*KIV_HouseKeepingNow)() = systemNow;
 
@@ -230,15 +330,17 @@ void ScanDirectory(const char* directory, ScanFunction perFile, ScanFunction fin
   ++KIV_DirectoryPasses;
   DirHandle dir(opendir(directory));
   if (!dir) return;
-  forEachRegularFile(dir.get(), directory, [&](const char* path, const struct stat&) { perFile(path); });
+  forEachRegularFile(dir.get(), directory, [&](const RegularEntry& e) { perFile(e.path); });
   final(OldestFileName);
 }
 
 const char* CompressUncompressedEntry(const char* path) {
-  struct stat st;
+  struct stat lst;
   if (KIV_compressed_logfile(path)) return path;
-  if (stat(path, &st) != 0) return path;  // vanished since the walker saw it
-  if (wantsCompression(path, st)) KIV_compress_logfile(path);
+  if (lstat(path, &lst) != 0) return path;  // vanished since the walker saw it
+  const char* slash = std::strrchr(path, '/');
+  const std::size_t nameLength = std::strlen(slash != nullptr ? slash + 1 : path);
+  if (wantsCompression(path, nameLength, lst)) KIV_compress_logfile(path);
   return path;
 }
 
@@ -283,15 +385,19 @@ int KIV_compress_logfile(const char* path) {
 
 void KIV_HouseKeeping(const char* directory) {
   if (directory == nullptr) return;
+  DirectoryLock lock(directory);
+  if (!lock.mayTidy()) return;
   compressionPass(directory);
-  while (pruningPass(directory) == PassEnd::Again) {
+  PassEnd end;
+  while ((end = pruningPass(directory)) == PassEnd::Again) {
   }
+  if (end == PassEnd::OnePerPass) onePerPassPruning(directory);
 }
 
 void KIV_HouseKeepingOnePerPass(const char* directory) {
   if (directory == nullptr) return;
+  DirectoryLock lock(directory);
+  if (!lock.mayTidy()) return;
   ScanDirectory(directory, CompressUncompressedEntry, EmptyFunction);
-  do {
-    ScanDirectory(directory, FindOldestCompressedFile, DeleteOldestCompressedFile);
-  } while (overLimits());
+  onePerPassPruning(directory);
 }

@@ -11,8 +11,9 @@
 #include <string>
 
 // Compresses the stale traces and this run's own trace, then prunes the
-// oldest files until the directory is within its limits. Writes no trace:
-// the stream is closed when this runs.
+// oldest files until the directory is within its limits, holding a lock on
+// the directory meanwhile. Writes no trace: the stream is closed when this
+// runs.
 void KIV_HouseKeeping(const char* directory);
 
 // The same work done the plain way, one gzip per file and one file deleted
@@ -48,6 +49,13 @@ extern int (*KIV_UnlinkFile)(const char* path);
 extern int (*KIV_RunGzip)(std::span<const std::string> paths);
 extern std::time_t (*KIV_HouseKeepingNow)();
 
+// Housekeeping takes an exclusive lock on the directory for its passes. It
+// polls for it every 10 ms through KIV_HouseKeepingSleep (default: sleeps)
+// for at most KIV_HouseKeepingLockWait milliseconds (10000), then leaves
+// the tidying to the run that holds it.
+extern void (*KIV_HouseKeepingSleep)(unsigned milliseconds);
+extern unsigned KIV_HouseKeepingLockWait;
+
 // Directory passes made so far (compression and pruning passes alike), so
 // that the cost of housekeeping can be observed.
 extern unsigned long KIV_DirectoryPasses;
@@ -61,8 +69,9 @@ int KIV_GzipFiles(std::span<const std::string> paths);
 using ScanFunction = const char* (*)(const char* path);
 void ScanDirectory(const char* directory, ScanFunction perFile, ScanFunction final);
 
-// Per-file function of the compression pass: compresses a file not ending in
-// ".gz" that is this run's trace or was modified more than 600 s ago.
+// Per-file function of the compression pass: compresses a regular file (not
+// a link) not ending in ".gz", whose name leaves room for ".gz", that is
+// this run's own trace or was modified more than 600 s ago.
 const char* CompressUncompressedEntry(const char* path);
 // Final function of the compression pass.
 const char* EmptyFunction(const char* path);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
@@ -33,9 +34,12 @@ std::time_t systemTimeNow() { return std::time(nullptr); }
 void systemTimeOfDayNow(struct timeval* tv) { gettimeofday(tv, nullptr); }
 
 std::FILE* KIV_DebugStream = nullptr;
-// Set only when this run created the file it traces to, so the mode change
-// and the deletion at exit never reach a file of another run.
+// Set only when this run opened (and emptied) the file it traces to, with
+// that file's identity, so that the deletion and the compression at exit
+// never reach another file that has taken its name.
 bool OwnTraceFile = false;
+dev_t OwnTraceDevice = 0;
+ino_t OwnTraceInode = 0;
 bool ExitHandlerDone = false;
 
 constexpr mode_t kTraceDirMode = 0755;
@@ -46,22 +50,42 @@ void formatCtime(std::time_t t, char (&buf)[64]) {
   if (ctime_r(&t, buf) == nullptr) std::snprintf(buf, sizeof buf, "?\n");
 }
 
-// Creates (or truncates) the trace file without following a symbolic link,
-// and refuses anything but a regular file, so a FIFO or device of that name
-// can neither block the run nor receive the trace.
+// Opens the trace file without following a symbolic link and without
+// blocking on a FIFO, and empties it only once the open file is known to be
+// a regular file of this user with no other name: a hard link planted at
+// the name would otherwise let the trace overwrite a file elsewhere. Any
+// other file is left as it was and the run goes untraced.
 std::FILE* openTraceFile(const char* path) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kTraceFileMode);
+  int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kTraceFileMode);
   if (fd < 0) return nullptr;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid() ||
+      ftruncate(fd, 0) != 0) {
     close(fd);
     return nullptr;
   }
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   std::FILE* f = fdopen(fd, "w");
-  if (f == nullptr) close(fd);
+  if (f == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  OwnTraceDevice = st.st_dev;
+  OwnTraceInode = st.st_ino;
   return f;
+}
+
+// Standard input, output and error that the run was started without are
+// opened on /dev/null, so that neither the trace file nor any other file
+// opened later takes their number and receives what is meant for them.
+void fillClosedStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Every lower number is open by now, so this takes fd itself.
+    int opened = open("/dev/null", O_RDWR);
+    if (opened > STDERR_FILENO) close(opened);
+  }
 }
 
 }  // namespace
@@ -110,6 +134,7 @@ int OpenLogFile(const char* utilityName) {
 }
 
 int KIV_OpenTraceFile(const char* utilityName) {
+  fillClosedStandardDescriptors();
   int result = 0;
   if (KIV_DebugStream == nullptr) {
     DIR* dir = opendir(KIV_DebugDir);
@@ -125,6 +150,10 @@ int KIV_OpenTraceFile(const char* utilityName) {
   }
   std::atexit(KIV_DebugExitHandler);
   return result;
+}
+
+bool KIV_IsOwnTraceFile(const struct stat& st) {
+  return OwnTraceFile && S_ISREG(st.st_mode) && st.st_dev == OwnTraceDevice && st.st_ino == OwnTraceInode;
 }
 
 std::FILE* GetDebugFile() { return KIV_DebugStream; }
@@ -197,7 +226,8 @@ void KIV_DebugExitHandler() {
   if (UsingIntelligentTracing != 0 &&
       LookUpDisposition(UtilityName, FinalReturnCode, &disposition) == 1 &&
       disposition == Trace_Delete) {
-    if (OwnTraceFile) unlink(DebugStreamName);
+    struct stat st {};
+    if (lstat(DebugStreamName, &st) == 0 && KIV_IsOwnTraceFile(st)) unlink(DebugStreamName);
     return;
   }
   KIV_HouseKeeping(KIV_DebugDir);

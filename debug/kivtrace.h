@@ -3,6 +3,7 @@
 #ifndef KIV_DEBUG_KIVTRACE_H
 #define KIV_DEBUG_KIVTRACE_H
 
+#include <sys/stat.h>
 #include <sys/time.h>
 
 #include <cstdio>
@@ -27,6 +28,11 @@ std::FILE* GetDebugFile();
 const char* GetElapsedMilliSeconds();
 int GetElapsedSeconds();
 void KIV_DebugExitHandler();
+
+// True when st (read with lstat) is this run's own trace file: the regular
+// file this run opened as its trace, not a link to it nor another file that
+// has since taken its name.
+bool KIV_IsOwnTraceFile(const struct stat& st);
 
 // Formats the trace file path for the given start time and process ID.
 // Returns false, leaving buf empty, when the path does not fit.

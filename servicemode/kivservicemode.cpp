@@ -236,10 +236,18 @@ void KIV_ServiceModeMain(int argc, char** argv) {
     } else {
       std::int32_t clearResult = SetServiceMode(ownPort, 0);
       if (clearResult == 0) {
-        SetServiceMode(ownPort, 1);
-        KIV_TRACE("main: clear test, port %d is in servicemode\n", ownPort);
-        ownFlag = 1;
-        ownResult = 0;
+        // The clear took the port out of service mode; only a re-set that
+        // worked puts it back, so only then is the port in service mode.
+        const std::int32_t resetResult = SetServiceMode(ownPort, 1);
+        if (resetResult == 0) {
+          KIV_TRACE("main: clear test, port %d is in servicemode\n", ownPort);
+          ownFlag = 1;
+          ownResult = 0;
+        } else {
+          KIV_TRACE("main: clear test, port %d not set again, rc: %X\n", ownPort,
+                    static_cast<unsigned>(resetResult));
+          ownResult = resetResult;
+        }
       } else if (clearResult == AE_IllegalRequest) {
         KIV_TRACE("main: illegal clear, port %d is NOT in servicemode\n", ownPort);
         ownResult = 0;

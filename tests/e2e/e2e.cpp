@@ -8,7 +8,9 @@
 
 namespace e2e {
 
-Bench::Bench() : state_(tmp_.file("adapter.state")), traceDir_(tmp_.file("kivcfg")) {
+// The simulator syncs its state file at every request.
+Bench::Bench()
+    : tmp_(kivtest::TempDir::InMemory), state_(tmp_.file("adapter.state")), traceDir_(tmp_.file("kivcfg")) {
   mkdir(traceDir_.c_str(), 0755);
   sim({"reset"});
 }
@@ -41,5 +43,14 @@ std::vector<std::string> Bench::log() {
   while (std::getline(in, line)) lines.push_back(line);
   return lines;
 }
+
+nicisim::State Bench::state() {
+  nicisim::State s;
+  std::string why;
+  EXPECT_TRUE(nicisim::parse(kivtest::readFile(state_), s, why)) << why;
+  return s;
+}
+
+void Bench::setState(const nicisim::State& s) { kivtest::writeFile(state_, nicisim::serialize(s)); }
 
 }  // namespace e2e

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kivtestsupport.h"
+#include "nicisim/nicisim.h"
 
 namespace e2e {
 
@@ -20,6 +21,10 @@ class Bench {
   kivtest::ChildResult utility(const std::vector<std::string>& args, const std::string& argv0 = "kivservicemode");
   // The request log lines.
   std::vector<std::string> log();
+  // The simulator's state, read and written through its own state file
+  // format, for tests that stage many runs without a process each.
+  nicisim::State state();
+  void setState(const nicisim::State& s);
   const std::string& traceDir() const { return traceDir_; }
   const std::string& statePath() const { return state_; }
   std::vector<std::string> traces() const { return kivtest::listDir(traceDir_); }

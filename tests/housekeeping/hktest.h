@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,14 @@ namespace hktest {
 inline std::string baseName(const std::string& path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// prefix followed by the number, without the concatenation that GCC 12
+// misreads as an overlapping copy under -O3.
+inline std::string numbered(const char* prefix, long number) {
+  std::string s = prefix;
+  s += std::to_string(number);
+  return s;
 }
 
 inline void setMtime(const std::string& path, std::time_t mtime, int flags = 0) {
@@ -69,6 +78,9 @@ struct Record {
   std::vector<std::vector<std::string>> gzipCalls;
   std::set<std::string> undeletable;          // names whose deletion fails
   std::time_t now = 1000000;
+  int sleeps = 0;         // waits for the directory lock
+  int lockHolder = -1;    // a descriptor holding that lock, closed after
+  int releaseAfter = -1;  // that many waits (never when -1)
 };
 
 inline Record* current = nullptr;
@@ -99,6 +111,10 @@ inline int realGzip(std::span<const std::string> paths) {
 
 inline std::time_t fixedNow() { return current->now; }
 
+inline void recordingSleep(unsigned) {
+  if (++current->sleeps == current->releaseAfter) ::close(current->lockHolder);
+}
+
 // Installs the recording seams and restores every seam and limit after.
 class Seams {
  public:
@@ -109,8 +125,11 @@ class Seams {
         space_(KIV_MaxSpaceUsed),
         count_(KIV_MaxNumberOfFiles),
         candidates_(KIV_PruneCandidateLimit),
-        batch_(KIV_GzipBatchLimit) {
+        batch_(KIV_GzipBatchLimit),
+        sleep_(KIV_HouseKeepingSleep),
+        lockWait_(KIV_HouseKeepingLockWait) {
     current = &r;
+    KIV_HouseKeepingSleep = recordingSleep;
     KIV_UnlinkFile = recordingUnlink;
     KIV_RunGzip = recordingGzip;
     KIV_HouseKeepingNow = fixedNow;
@@ -125,6 +144,8 @@ class Seams {
     KIV_MaxNumberOfFiles = count_;
     KIV_PruneCandidateLimit = candidates_;
     KIV_GzipBatchLimit = batch_;
+    KIV_HouseKeepingSleep = sleep_;
+    KIV_HouseKeepingLockWait = lockWait_;
     std::memcpy(DebugStreamName, name_, sizeof name_);
     current = nullptr;
   }
@@ -139,6 +160,8 @@ class Seams {
   int count_;
   std::size_t candidates_;
   std::size_t batch_;
+  void (*sleep_)(unsigned);
+  unsigned lockWait_;
   char name_[kDebugStreamNameSize];
 };
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,8 +40,8 @@ TEST(KivCompressedLogfile, Names) {
   for (const Case& c : cases) EXPECT_EQ(KIV_compressed_logfile(c.name), c.expected) << (c.name ? c.name : "null");
 }
 
-// The 600-second rule, the ".gz" rule, this run's own trace, and what is
-// not a regular file.
+// The 600-second rule, the ".gz" rule, room for ".gz" in the name, this
+// run's own trace, and what is not a regular file itself.
 TEST(Compression, WhichFilesAreCompressed) {
   for (const Procedure& p : kProcedures) {
     SCOPED_TRACE(p.name);
@@ -55,6 +57,10 @@ TEST(Compression, WhichFilesAreCompressed) {
     makeFile(dir.file("old.gz"), 10, now - 100000);
     makeFile(dir.file(".gz"), 10, now - 100000);  // its path ends in ".gz": left alone
     makeFile(dir.file(".hidden"), 10, now - 601);
+    // gzip would shorten a name with no room for ".gz" (NAME_MAX 255), and
+    // the 254- and 255-byte names would then share one ".gz".
+    for (std::size_t length : {252, 253, 254, 255}) makeFile(dir.file(std::string(length, 'n')), 10, now - 601);
+    // Named as this run's trace, but this run did not open it.
     makeFile(dir.file("own"), 10, now);
     std::snprintf(DebugStreamName, kDebugStreamNameSize, "%s", dir.file("own").c_str());
     ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
@@ -66,7 +72,7 @@ TEST(Compression, WhichFilesAreCompressed) {
     ASSERT_EQ(symlink("nowhere", dir.file("dangling").c_str()), 0);
 
     p.run(dir.path().c_str());
-    EXPECT_EQ(gzipped(r), (std::set<std::string>{"stale601", "ancient", ".hidden", "own", "linktostale"}));
+    EXPECT_EQ(gzipped(r), (std::set<std::string>{"stale601", "ancient", ".hidden", std::string(252, 'n')}));
     EXPECT_TRUE(r.unlinked.empty());
   }
 }
@@ -75,7 +81,7 @@ TEST(Compression, BatchesAreBoundedAndOnePerFileInReference) {
   hktest::Record r;
   hktest::Seams seams(r);
   kivtest::TempDir dir;
-  for (int i = 0; i < 7; ++i) makeFile(dir.file("t" + std::to_string(i)), 1, 1);
+  for (int i = 0; i < 7; ++i) makeFile(dir.file(hktest::numbered("t", i)), 1, 1);
   KIV_GzipBatchLimit = 3;
   KIV_HouseKeeping(dir.path().c_str());
   ASSERT_EQ(r.gzipCalls.size(), 3u);
@@ -182,7 +188,7 @@ TEST(Pruning, StrictLimitsOldestFirst) {
       KIV_MaxNumberOfFiles = c.countLimit;
       kivtest::TempDir dir;
       for (std::size_t i = 0; i < c.sizes.size(); ++i)
-        makeFile(dir.file("f" + std::to_string(i) + ".gz"), c.sizes[i], 1000 + static_cast<std::time_t>(i));
+        makeFile(dir.file(hktest::numbered("f", i) + ".gz"), c.sizes[i], 1000 + static_cast<std::time_t>(i));
       p.run(dir.path().c_str());
       std::vector<std::string> expected;
       for (const std::string& d : c.deleted) expected.push_back(d + ".gz");
@@ -230,6 +236,37 @@ TEST(Pruning, FailedDeletionStopsForGood) {
   }
 }
 
+// Another run holds the directory: housekeeping waits for it (through the
+// sleep seam, so no real time passes), tidies once it is free, and leaves
+// everything as it is when it stays held past the bound.
+TEST(Pruning, WaitsABoundedTimeForTheDirectoryLock) {
+  for (int releaseAfter : {3, -1}) {
+    for (const Procedure& p : kProcedures) {
+      SCOPED_TRACE(::testing::Message() << p.name << " release after " << releaseAfter);
+      hktest::Record r;
+      hktest::Seams seams(r);
+      KIV_MaxNumberOfFiles = 1;
+      KIV_HouseKeepingLockWait = 100;
+      kivtest::TempDir dir;
+      makeFile(dir.file("a"), 1, 1);
+      makeFile(dir.file("b"), 1, 2);
+      r.lockHolder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+      ASSERT_EQ(flock(r.lockHolder, LOCK_EX), 0);
+      r.releaseAfter = releaseAfter;
+      p.run(dir.path().c_str());
+      EXPECT_EQ(r.sleeps, releaseAfter > 0 ? releaseAfter : 10);
+      EXPECT_EQ(r.unlinked, releaseAfter > 0 ? std::vector<std::string>{"a"} : std::vector<std::string>{});
+      EXPECT_EQ(gzipped(r).size(), releaseAfter > 0 ? 2u : 0u);
+      if (releaseAfter < 0) close(r.lockHolder);
+      // Released on return, and no lock file left behind.
+      int again = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+      EXPECT_EQ(flock(again, LOCK_EX | LOCK_NB), 0);
+      close(again);
+      EXPECT_EQ(kivtest::listDir(dir.path()).size(), releaseAfter > 0 ? 1u : 2u);
+    }
+  }
+}
+
 TEST(Pruning, EmptyOrMissingDirectory) {
   for (const Procedure& p : kProcedures) {
     SCOPED_TRACE(p.name);
@@ -273,10 +310,13 @@ TEST(Pruning, PathTooLongIsSkippedNotCut) {
   kivtest::TempDir top;
   std::string dir = top.path();
   while (dir.size() + 101 <= 3900) {
-    dir += "/" + std::string(100, 'd');
+    dir += '/';
+    dir.append(100, 'd');
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   }
-  dir += "/" + std::string(3999 - dir.size(), 'e');  // the directory path is 4000 bytes
+  const std::size_t fill = 3999 - dir.size();
+  dir += '/';
+  dir.append(fill, 'e');  // the directory path is 4000 bytes
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   const std::string shortName(4094 - dir.size() - 1, 'f');  // dir + "/" + name is 4094 bytes: fits
   const std::string longName = shortName + std::string(100, 'X');
@@ -314,9 +354,9 @@ TEST(Pruning, RealLimits) {
   hktest::Seams seams(r);
   ASSERT_EQ(KIV_MaxSpaceUsed, 6000000);
   ASSERT_EQ(KIV_MaxNumberOfFiles, 50000);
-  kivtest::TempDir dir;
+  kivtest::TempDir dir(kivtest::TempDir::InMemory);
   const std::time_t young = r.now;  // not stale, so no compression either
-  for (int i = 0; i < 10; ++i) makeFile(dir.file("old" + std::to_string(i)), 1, 1000 + i);
+  for (int i = 0; i < 10; ++i) makeFile(dir.file(hktest::numbered("old", i)), 1, 1000 + i);
   makeFile(dir.file("big"), 6000000 - 10, young);
   int dfd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(dfd, 0);

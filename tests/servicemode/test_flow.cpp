@@ -70,6 +70,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "Port 1 is not in Service Mode\n", 0, 1},
         FlowCase{"QueryClearTestOtherFailureKeepsQueryResult", kQuery1, {kLoopDown, kOut, Answer{-2}}, "Q1 Q2 C1",
                  "Query Service Mode failed, rc=FFFFFD4F\n", 47, 0},
+        // A clear test whose re-set fails has left the port out of service
+        // mode: the port counts as unread, with the re-set's result.
+        FlowCase{"QueryClearTestResetFails", kQuery1, {kLoopDown, kOut, kOk, Answer{0, false, 253}}, "Q1 Q2 C1 S1",
+                 "Query Service Mode failed, rc=FFFFFFFD\n", 47, 0},
+        FlowCase{"EnableClearTestResetFailsSetsAsUnread", kEnable1, {kLoopDown, kLoopDown, kOk, Answer{-2}, kIllegal, kOk},
+                 "Q1 Q2 C1 S1 C2 S1", "Service Mode 1 to port 1 success\n", 0, 0},
+        FlowCase{"DisableClearTestResetFailsClearsAgain", kDisable1, {kLoopDown, kOut, kOk, Answer{-2}, kOk},
+                 "Q1 Q2 C1 S1 C1", "Service Mode 0 to port 1 success\n", 0, 0},
         FlowCase{"EnableNoWork", kEnable1, {kIn, kOut}, "Q1 Q2", "Service Mode 1 to port 1 success\n", 0, 0},
         FlowCase{"EnableSetsOwn", kEnable1, {kOut, kOut, kOk}, "Q1 Q2 S1", "Service Mode 1 to port 1 success\n", 0, 0},
         FlowCase{"EnableClearsPartnerFirst", {"-a", "A0", "-p", "2L", "-y"}, {kOut, kIn, kOk, kOk}, "Q3 Q4 C4 S3",

@@ -19,8 +19,9 @@ extern char** environ;
 
 namespace kivtest {
 
-TempDir::TempDir() {
+TempDir::TempDir(Where where) {
   const char* base = std::getenv("TMPDIR");
+  if (where == InMemory && access("/dev/shm", W_OK | X_OK) == 0) base = "/dev/shm";
   std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kivtest.XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');

@@ -11,9 +11,13 @@
 namespace kivtest {
 
 // A fresh folder below $TMPDIR (or /tmp), removed with all it holds.
+// InMemory puts it on a memory file system where there is one, for tests
+// that make many files or sync often, so that the load on the disk does
+// not decide their time.
 class TempDir {
  public:
-  TempDir();
+  enum Where { Default, InMemory };
+  explicit TempDir(Where where = Default);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -1,11 +1,13 @@
 // The trace file: its name, its contents, its mode, and the runs where it
 // cannot be made.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -138,26 +140,81 @@ std::string traceNameFor(const std::string& dir, const char* utility) {
   return buf;
 }
 
-TEST_F(TraceTest, SymbolicLinkAtTracePathIsNeitherFollowedNorChanged) {
-  const std::string dir = tmp.file("traces");
-  mkdir(dir.c_str(), 0755);
-  const std::string victim = tmp.file("victim");
-  kivtest::writeFile(victim, "keep me");
-  chmod(victim.c_str(), 0600);
-  ChildResult r = kivtest::runInChild([&] {
-    KIV_DebugDir = dir.c_str();
-    KIV_TimeNow = fixedNow;
-    if (symlink(victim.c_str(), traceNameFor(dir, "kivservicemode").c_str()) != 0) std::_Exit(3);
-    std::printf("%d", KIV_OpenTraceFile("kivservicemode"));
-    KIV_TraceLine("kivservicemode", 1, "must not land\n");
-    std::exit(0);
-  });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "1");
-  EXPECT_EQ(kivtest::readFile(victim), "keep me");
-  struct stat st {};
-  ASSERT_EQ(stat(victim.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
+// What may sit at the name this run's trace takes. None of it is this
+// run's file: it is neither written, emptied, compressed nor deleted, no
+// copy of what it leads to appears in the directory, and the run goes
+// untraced.
+TEST_F(TraceTest, EntryPlantedAtTheTraceNameIsLeftAsItIs) {
+  enum Plant { kSymbolicLink, kHardLink, kFifo, kForeignOwner };
+  for (Plant plant : {kSymbolicLink, kHardLink, kFifo, kForeignOwner}) {
+    if (plant == kForeignOwner && geteuid() != 0) continue;  // needs chown
+    SCOPED_TRACE(plant);
+    const std::string dir = tmp.file("traces" + std::to_string(plant));
+    const std::string victim = tmp.file("victim" + std::to_string(plant));
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    kivtest::writeFile(victim, "keep me");
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    struct timespec old[2] = {{kStart - 100000, 0}, {kStart - 100000, 0}};  // stale: due for gzip
+    struct timespec young[2] = {{kStart, 0}, {kStart, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, victim.c_str(), old, 0), 0);
+    ChildResult r = kivtest::runInChild([&] {
+      KIV_DebugDir = dir.c_str();
+      KIV_TimeNow = fixedNow;
+      KIV_HouseKeepingNow = fixedNow;
+      const std::string own = traceNameFor(dir, "kivservicemode");
+      int rc = plant == kSymbolicLink ? symlink(victim.c_str(), own.c_str())
+               : plant == kHardLink   ? link(victim.c_str(), own.c_str())
+               : plant == kFifo       ? mkfifo(own.c_str(), 0600)
+                                      : rename(victim.c_str(), own.c_str()) || chown(own.c_str(), 65534, 65534) ||
+                                            utimensat(AT_FDCWD, own.c_str(), young, 0);  // not due for gzip
+      if (rc != 0) std::_Exit(3);
+      std::printf("%d %s", KIV_OpenTraceFile("kivservicemode"), own.substr(dir.size() + 1).c_str());
+      KIV_TraceLine("kivservicemode", 1, "must not land\n");
+      std::exit(0);
+    });
+    ASSERT_EQ(r.status, 0);
+    ASSERT_TRUE(r.out.starts_with("1 ")) << r.out;
+    const std::string name = r.out.substr(2);
+    EXPECT_EQ(kivtest::listDir(dir), std::vector<std::string>{name});
+    const std::string kept = plant == kForeignOwner ? dir + "/" + name : victim;
+    if (plant != kFifo) {
+      struct stat st {};
+      ASSERT_EQ(stat(kept.c_str(), &st), 0);
+      EXPECT_EQ(kivtest::readFile(kept), "keep me");
+      EXPECT_EQ(st.st_mode & 07777, 0600u);
+      EXPECT_EQ(st.st_nlink, plant == kHardLink ? 2u : 1u);
+    }
+  }
+}
+
+// A run started with standard input, output or error closed: the numbers
+// are taken by /dev/null, not by the trace file, so nothing meant for them
+// lands in the trace.
+TEST_F(TraceTest, ClosedStandardDescriptorsGoToDevNull) {
+  const std::vector<std::vector<int>> closedSets{{0}, {1}, {2}, {0, 1, 2}};
+  for (const std::vector<int>& closed : closedSets) {
+    kivtest::TempDir dir;
+    ChildResult r = kivtest::runInChild([&] {
+      for (int fd : closed) close(fd);
+      KIV_DebugDir = dir.path().c_str();
+      KIV_OpenTraceFile("kivservicemode");
+      std::fprintf(stderr, "Port 1 is in Service Mode\n");
+      std::printf("on standard output\n");
+      std::fflush(nullptr);
+      struct stat null {}, st {};
+      stat("/dev/null", &null);
+      for (int fd : closed) {
+        if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != null.st_rdev) std::exit(10 + fd);
+      }
+      std::exit(0);
+    });
+    SCOPED_TRACE(closed.size() == 1 ? closed[0] : -1);
+    EXPECT_EQ(r.status, 0);
+    const std::string text = kivtest::readOnlyTrace(dir.path());
+    EXPECT_TRUE(text.starts_with("Program kivservicemode started.\n")) << text;
+    EXPECT_EQ(text.find("Service Mode"), std::string::npos) << text;
+    EXPECT_EQ(text.find("standard output"), std::string::npos) << text;
+  }
 }
 
 TEST_F(TraceTest, ExistingRegularFileOfTheSameNameIsTruncated) {
