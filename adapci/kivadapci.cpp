@@ -52,12 +52,15 @@ std::int32_t SendAdapCIRequest(std::uint32_t requestSize, std::uint32_t response
   }
 
   std::int32_t code = ADAPCI_Answered;
-  if (block.size() > ARB::kDirectiveStatus && kiv::wire::get8(block, ARB::kDirectiveStatus) != 0) {
+  if (x.copied < requestSize) {
+    KIV_TRACE("SendAdapCIRequest: answer of %zu bytes, %u expected\n", x.copied, requestSize);
+    code = ADAPCI_AnswerIncomplete;
+  } else if (block.size() > ARB::kDirectiveStatus && kiv::wire::get8(block, ARB::kDirectiveStatus) != 0) {
     code = ADAPCI_DirectiveFailed;
   } else if (hasResult && kiv::wire::get32be(block, ARB::kResultWord) != 0) {
     code = ADAPCI_ResultNonZero;
   }
-  if (niCIClose() != 0) code = ADAPCI_CloseFailed;
+  if (niCIClose() != 0 && code != ADAPCI_AnswerIncomplete) code = ADAPCI_CloseFailed;
 
   KIV_TRACE("SendAdapCIRequest: exit (RC = %d)\n", code);
   return code;

@@ -55,6 +55,11 @@ enum AdapterExchangeCode : std::int32_t {
   ADAPCI_DirectiveFailed = 12,
   ADAPCI_ResultNonZero = 13,
   ADAPCI_CloseFailed = 14,
+  // The send succeeded but fewer bytes than the request came back: the rest
+  // of the block still holds what was sent, zero results included, and
+  // must not be read as the adapter's answer. A failed close does not
+  // replace this code.
+  ADAPCI_AnswerIncomplete = 15,
 };
 
 // Sends the requestSize-byte block at pRequest and copies the answer back

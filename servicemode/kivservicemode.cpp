@@ -83,8 +83,12 @@ std::int32_t judgeAnswer(const char* function, std::int32_t exchangeCode, kiv::w
     default:
       break;
   }
+  // Besides the transport failures, the first byte of the result word has
+  // no meaning the utility knows, so a nonzero one cannot be trusted either.
   const bool exchangeFailed = exchangeCode == ADAPCI_OpenFailed || exchangeCode == ADAPCI_SendFailed ||
+                              exchangeCode == ADAPCI_AnswerIncomplete ||
                               kiv::wire::get8(block, ARB::kDirectiveStatus) != 0 ||
+                              kiv::wire::get8(block, ARB::kResultWordFirstByte) != 0 ||
                               kiv::wire::get8(block, ARB::kNetworkResult) != 0;
   if (exchangeFailed) {
     result = applicationResult < 0 ? std::int32_t{applicationResult} : std::int32_t{AE_Failure};

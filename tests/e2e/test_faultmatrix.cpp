@@ -136,9 +136,10 @@ TEST_P(FaultMatrix, EveryKindAtEveryRequestOneHonestLine) {
   for (const FaultKind& f : kFaultKinds) {
     tabled.insert(f.name);
     const auto kind = static_cast<std::size_t>(
-        std::find(nicisim::kFaultNames.begin(), nicisim::kFaultNames.end(), std::string(f.name)) -
-        nicisim::kFaultNames.begin());
-    ASSERT_LT(kind, nicisim::kFaultNames.size()) << f.name;
+        std::find_if(nicisim::kFaultKindInfo.begin(), nicisim::kFaultKindInfo.end(),
+                     [&](const nicisim::FaultKindInfo& k) { return std::string(k.name) == f.name; }) -
+        nicisim::kFaultKindInfo.begin());
+    ASSERT_LT(kind, nicisim::kFaultKindInfo.size()) << f.name;
     bench.setState(before);
     Words fault{"fault", f.name, "after=0"};
     fault.insert(fault.end(), f.words.begin(), f.words.end());
@@ -154,7 +155,7 @@ TEST_P(FaultMatrix, EveryKindAtEveryRequestOneHonestLine) {
       checkRun(c.action, r, before, faulted);
     }
   }
-  for (const char* kind : nicisim::kFaultNames) EXPECT_EQ(tabled.count(kind), 1u) << kind << " has no row";
+  for (const nicisim::FaultKindInfo& k : nicisim::kFaultKindInfo) EXPECT_EQ(tabled.count(k.name), 1u) << k.name << " has no row";
 }
 
 std::vector<MatrixCase> allCases() {
