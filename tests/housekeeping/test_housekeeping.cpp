@@ -75,7 +75,7 @@ TEST(Compression, BatchesAreBoundedAndOnePerFileInReference) {
   hktest::Record r;
   hktest::Seams seams(r);
   kivtest::TempDir dir;
-  for (int i = 0; i < 7; ++i) makeFile(dir.file("t" + std::to_string(i)), 1, 1);
+  for (int i = 0; i < 7; ++i) makeFile(dir.file('t' + std::to_string(i)), 1, 1);
   KIV_GzipBatchLimit = 3;
   KIV_HouseKeeping(dir.path().c_str());
   ASSERT_EQ(r.gzipCalls.size(), 3u);
@@ -182,7 +182,7 @@ TEST(Pruning, StrictLimitsOldestFirst) {
       KIV_MaxNumberOfFiles = c.countLimit;
       kivtest::TempDir dir;
       for (std::size_t i = 0; i < c.sizes.size(); ++i)
-        makeFile(dir.file("f" + std::to_string(i) + ".gz"), c.sizes[i], 1000 + static_cast<std::time_t>(i));
+        makeFile(dir.file('f' + std::to_string(i) + ".gz"), c.sizes[i], 1000 + static_cast<std::time_t>(i));
       p.run(dir.path().c_str());
       std::vector<std::string> expected;
       for (const std::string& d : c.deleted) expected.push_back(d + ".gz");
@@ -276,7 +276,7 @@ TEST(Pruning, PathTooLongIsSkippedNotCut) {
     dir += "/" + std::string(100, 'd');
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   }
-  dir += "/" + std::string(3999 - dir.size(), 'e');  // the directory path is 4000 bytes
+  dir += '/' + std::string(3999 - dir.size(), 'e');  // the directory path is 4000 bytes
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   const std::string shortName(4094 - dir.size() - 1, 'f');  // dir + "/" + name is 4094 bytes: fits
   const std::string longName = shortName + std::string(100, 'X');

@@ -52,7 +52,7 @@ TEST(PruneEquivalence, GeneratedDirectories) {
     int n = pick(0, 30);
     for (int i = 0; i < n; ++i) {
       long long size = pick(0, 3) == 0 ? 0 : pick(1, 600);
-      files.push_back({"f" + std::to_string(c) + "_" + std::to_string(i) + (pick(0, 2) == 0 ? ".gz" : ""), size,
+      files.push_back({'f' + std::to_string(c) + "_" + std::to_string(i) + (pick(0, 2) == 0 ? ".gz" : ""), size,
                        times[pick(0, 9)]});
     }
     if (n > 0 && pick(0, 3) == 0) setup.undeletable.insert(files[pick(0, n - 1)].name);

@@ -10,8 +10,8 @@
 namespace sestest {
 namespace {
 std::vector<std::string> g_waits;
-void recordSeconds(unsigned s) { g_waits.push_back("s" + std::to_string(s)); }
-void recordMicroseconds(std::uint64_t u) { g_waits.push_back("u" + std::to_string(u)); }
+void recordSeconds(unsigned s) { g_waits.push_back('s' + std::to_string(s)); }
+void recordMicroseconds(std::uint64_t u) { g_waits.push_back('u' + std::to_string(u)); }
 }  // namespace
 
 const std::vector<std::string>& waits() { return g_waits; }
