@@ -12,6 +12,9 @@ namespace {
 std::vector<std::string> g_waits;
 void recordSeconds(unsigned s) { g_waits.push_back('s' + std::to_string(s)); }
 void recordMicroseconds(std::uint64_t u) { g_waits.push_back('u' + std::to_string(u)); }
+void recordProgress(std::uint32_t sent, std::uint32_t total) {
+  g_waits.push_back('p' + std::to_string(sent) + '/' + std::to_string(total));
+}
 }  // namespace
 
 const std::vector<std::string>& waits() { return g_waits; }
@@ -30,6 +33,7 @@ Run run(const std::function<void()>& body) {
     KIV_OpenTraceFile("sestest");
     SES_SleepSeconds = recordSeconds;
     SES_SleepMicroseconds = recordMicroseconds;
+    SES_DownloadProgress = recordProgress;
     body();
     std::fflush(stdout);
     std::exit(0);
