@@ -57,7 +57,7 @@ kiv_logged() {
   # A command started in the background ignores Ctrl-C: stop it ourselves.
   trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; exit 130' INT TERM
   while kill -0 "$pid" 2>/dev/null; do
-    sleep 1
+    sleep 0.25
     step=$(grep -oE "${KIV_STEP_PATTERN:-^\[ *[0-9]+(/[0-9]+|%)\]}" "$log" | tail -n 1 | tr -s ' ') || true
     if [ $tty -eq 1 ]; then
       printf '\r   %s %d s ' "$step" $((SECONDS - start))
