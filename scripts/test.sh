@@ -107,6 +107,14 @@ if [ -z "$fuzz_pid" ]; then
   summary+=("fuzz: skipped, clang is not installed (as root: apt-get install clang)")
 else
   echo "== fuzz: (bench/fuzz.sh; longer runs: bench/fuzz.sh 60)"
+  waited=$SECONDS
+  while kill -0 "$fuzz_pid" 2>/dev/null; do
+    sleep 0.25
+    if [ $((SECONDS - waited)) -ge 15 ]; then
+      echo "   ... still fuzzing: $(tail -n 1 "$fuzzlog" | cut -c1-70)"
+      waited=$SECONDS
+    fi
+  done
   wait "$fuzz_pid" || true
   trap - EXIT
   sed 's/^/   /' "$fuzzlog"
