@@ -50,6 +50,7 @@ constexpr const char* kHelp =
 bool g_noWait = false;
 bool g_progressInPlace = false;  // standard output is a terminal
 bool g_progressShown = false;
+void (*g_sleepSeconds)(unsigned) = nullptr;  // the module's own wait
 
 void announceWait(unsigned seconds) {
   if (g_noWait) {
@@ -58,7 +59,7 @@ void announceWait(unsigned seconds) {
   }
   std::printf("waiting %u s for the device\n", seconds);
   std::fflush(stdout);
-  sleep(seconds);
+  g_sleepSeconds(seconds);
 }
 
 // Only the enclosure module's retries wait in microseconds; the download
@@ -66,7 +67,11 @@ void announceWait(unsigned seconds) {
 void noWaitMicroseconds(std::uint64_t) {}
 
 void showProgress(std::uint32_t sent, std::uint32_t total) {
-  std::printf(g_progressInPlace ? "\rsent %u of %u bytes" : "sent %u of %u bytes\n", sent, total);
+  if (g_progressInPlace) {
+    std::printf("\rsent %u of %u bytes", sent, total);
+  } else {
+    std::printf("sent %u of %u bytes\n", sent, total);
+  }
   std::fflush(stdout);
   g_progressShown = true;
 }
@@ -193,6 +198,7 @@ int main(int argc, char** argv) {
   // Each line reaches a pipe as it is written, before the wait it announces.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   g_progressInPlace = isatty(STDOUT_FILENO) == 1;
+  g_sleepSeconds = SES_SleepSeconds;
   SES_SleepSeconds = announceWait;
   if (g_noWait) SES_SleepMicroseconds = noWaitMicroseconds;
   SES_DownloadProgress = showProgress;
