@@ -5,6 +5,8 @@
 # package. The fresh build traces into the temporary folder, never into
 # the system's trace directory; it is not optimised, which it need not be
 # and which would only make it slower.
+# A pipeline into grep lets grep read everything (no -q): grep -q would
+# stop at the first match, and the writer's SIGPIPE would fail the pipeline.
 set -euo pipefail
 src=$1
 build=$2
@@ -46,7 +48,7 @@ cat > "$tmp/want" <<'HEADERS'
 /usr/include/kiv/ses/kivsesstatuspage.h
 HEADERS
 diff -u "$tmp/want" "$tmp/headers" || { echo "package headers differ from the public ones"; exit 1; }
-dpkg-deb -f "$deb" Depends | grep -q gzip
+dpkg-deb -f "$deb" Depends | grep gzip >/dev/null || { echo "package does not depend on gzip"; exit 1; }
 
 echo "== fresh install"
 cmake -S "$src" -B "$tmp/build" "${gen[@]}" -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF \
@@ -61,7 +63,7 @@ status=$?
 set -e
 [ "$err" = "Port 1 is not in Service Mode" ] || { echo "unexpected answer: $err"; exit 1; }
 [ $status -eq 0 ] || { echo "unexpected status $status"; exit 1; }
-"$tmp/prefix/bin/kivadapsim" log | grep -q '^FN_ADAP_GetFCLoopMap port=1 rc=0$'
+"$tmp/prefix/bin/kivadapsim" log | grep -x 'FN_ADAP_GetFCLoopMap port=1 rc=0' >/dev/null
 
 echo "== a client library linked by path (KIV_NICI)"
 # The installed stand-in plays the part of a real client library: the
@@ -73,11 +75,11 @@ set +e
 err=$("$tmp/build/servicemode/kivservicemode" -a A0 -p 2R -q 2>&1 >/dev/null)
 set -e
 [ "$err" = "Port 4 is not in Service Mode" ] || { echo "unexpected answer with KIV_NICI: $err"; exit 1; }
-"$tmp/prefix/bin/kivadapsim" log | grep -q '^FN_ADAP_GetFCLoopMap port=4 rc=0$'
-ldd "$tmp/build/servicemode/kivservicemode" | grep -q "$tmp/prefix/lib/libnicisim.so"
+"$tmp/prefix/bin/kivadapsim" log | grep -x 'FN_ADAP_GetFCLoopMap port=4 rc=0' >/dev/null
+ldd "$tmp/build/servicemode/kivservicemode" | grep -F "$tmp/prefix/lib/libnicisim.so" >/dev/null
 
 echo "== find_package(kiv)"
 cmake -S "$src/tests/install/consumer" -B "$tmp/consumer" "${gen[@]}" -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
 cmake --build "$tmp/consumer" >/dev/null
-"$tmp/consumer/kivconsumer" | grep -qx 'AE_LoopDown'
+"$tmp/consumer/kivconsumer" | grep -x 'AE_LoopDown' >/dev/null
 echo "install checks passed"

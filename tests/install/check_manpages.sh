@@ -27,8 +27,8 @@ for page in "$mandir"/*.[1-8]; do
   plain=$(man -l "$page" 2>/dev/null)
   wide=$(printf '%s\n' "$plain" | perl -CSD -ne 'print if length($_) > 81')
   [ -z "$wide" ] || { echo "$name: lines wider than $MANWIDTH columns:"; echo "$wide"; status=1; }
-  printf '%s\n' "$plain" | tail -n 1 | grep -q "^kiv $version " || {
-    echo "$name: the footer does not name kiv $version: $(printf '%s\n' "$plain" | tail -n 1)"; status=1; }
+  footer=$(printf '%s\n' "$plain" | tail -n 1)
+  [[ $footer == "kiv $version "* ]] || { echo "$name: the footer does not name kiv $version: $footer"; status=1; }
   expected="$here/$name.txt"
   rendered=$(MAN_KEEP_FORMATTING=1 GROFF_SGR=1 man -l "$page" 2>/dev/null | perl -CSD -pe "$fonts")
   if [ "${3:-}" = --update ]; then
