@@ -58,15 +58,16 @@ test_variant() {
   echo "   $line, in $((SECONDS - start)) s"
   passed=$((passed + total - bad))
   failed=$((failed + bad))
-  local memcheck
-  if [ "$name" = sanitize ]; then
-    memcheck="memcheck skipped: valgrind cannot run programs built with the sanitizers"
-  elif ! command -v valgrind >/dev/null 2>&1; then
-    memcheck="memcheck skipped: valgrind is not installed (as root: apt-get install valgrind)"
-  elif grep -qE 'Test +#[0-9]+: valgrind_memcheck_runs \.+ +Passed' "$build/ctest.log"; then
+  local memcheck row
+  row=$(grep -E 'Test +#[0-9]+: valgrind_memcheck_runs ' "$build/ctest.log") || true
+  if [[ $row == *" Passed "* ]]; then
     memcheck="memcheck run, clean"
-  else
+  elif [ -n "$row" ]; then
     memcheck="memcheck run, FAILED"
+  elif [ "$name" = sanitize ]; then
+    memcheck="memcheck skipped: valgrind cannot run programs built with the sanitizers"
+  else
+    memcheck="memcheck skipped: valgrind is not installed (as root: apt-get install valgrind)"
   fi
   summary+=("$name ($what): $((total - bad)) of $total tests passed; $memcheck")
 }
