@@ -18,7 +18,8 @@ kiv_logged "$build/configure.log" cmake -S "$top" -B "$build" $(kiv_generator) \
 kiv_logged "$build/build.log" cmake --build "$build" -j"$(nproc)"
 
 state=$("$sim" show | sed -n 's/^state file: //p')
-echo "== the simulated adapter's state lives in $state; start over with: $sim reset"
+echo "== the simulated adapter's state lives in $state"
+echo "   start over with: $sim reset"
 logged=$("$sim" log | wc -l)
 # The simulator keeps its last 10,000 requests; a log near that length
 # could drop lines during the run and hide which ones are new.

@@ -22,12 +22,12 @@ build_variant() {
   local name=$1 what=$2
   shift 2
   local build="$top/build/test-$name" rel="build/test-$name" start=$SECONDS
-  echo "== $name: build ($what) in $rel, log $rel/build.log"
+  echo "== $name: build ($what), log $rel/build.log"
   # shellcheck disable=SC2046
   if ! kiv_logged "$build/configure.log" cmake -S "$top" -B "$build" $(kiv_generator) "$@" ||
      ! kiv_logged "$build/build.log" cmake --build "$build" -j"$jobs"; then
     failed=$((failed + 1))
-    summary+=("$name ($what): the build failed, no test ran (see $rel/build.log)")
+    summary+=("$name: the build failed, no test ran (see $rel/build.log)")
     return 1
   fi
   echo "   built in $((SECONDS - start)) s"
@@ -67,9 +67,9 @@ test_variant() {
   elif [ "$name" = sanitize ]; then
     memcheck="memcheck skipped: valgrind cannot run programs built with the sanitizers"
   else
-    memcheck="memcheck skipped: valgrind is not installed (as root: apt-get install valgrind)"
+    memcheck="memcheck skipped: valgrind is not installed (apt-get install valgrind)"
   fi
-  summary+=("$name ($what): $((total - bad)) of $total tests passed; $memcheck")
+  summary+=("$name ($what): $((total - bad)) of $total tests passed" "  $memcheck")
 }
 
 have_clang=0
