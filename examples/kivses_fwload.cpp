@@ -1,15 +1,25 @@
 // Transfers a firmware image file to a device behind an enclosure and
-// commits it.
-//   kivses_fwload SERIAL DEVICE IMAGEFILE [--no-wait]
-// --no-wait skips the device's settling times (10 s, 20 s, 5 s), for runs
-// against the simulated enclosure. The trace goes to $KIV_TRACE_DIR when set.
+// commits it; kivses_fwload --help tells how to run it.
+//
+// It reads no environment variable. It traces where the utility traces when
+// run as root, into a directory of the caller's choice with --trace-dir, and
+// not at all otherwise. Housekeeping at exit compresses and deletes files in
+// the trace directory, so a directory given with --trace-dir must be new or
+// hold nothing but this program's own traces.
+#include <dirent.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "debug/kivdebug.h"
@@ -17,51 +27,200 @@
 
 namespace {
 
-void noWaitSeconds(unsigned) {}
+constexpr const char* kName = "kivses_fwload";
+constexpr int kStatusFailed = 1;
+constexpr int kStatusUsage = 2;
+
+constexpr const char* kUsage = "usage: kivses_fwload [--no-wait] [--trace-dir DIR] SERIAL DEVICE IMAGEFILE\n";
+constexpr const char* kHelp =
+    "Transfers the firmware image in IMAGEFILE to device DEVICE (0 to 63) behind\n"
+    "the enclosure with serial number SERIAL, then commits it.\n"
+    "\n"
+    "  --no-wait        skip the device's settling times (10 s, 20 s and 5 s),\n"
+    "                   for the simulated enclosure\n"
+    "  --trace-dir DIR  trace into DIR, which must be new or hold nothing but\n"
+    "                   kivses_fwload traces (without it: the system's trace\n"
+    "                   directory when run as root, else no trace)\n"
+    "  --help           show this text\n"
+    "  --version        show the version\n"
+    "\n"
+    "Exit status: 0 transferred and committed, 1 the image could not be read or\n"
+    "the enclosure refused it, 2 a bad command line or trace directory.\n";
+
+bool g_noWait = false;
+bool g_progressInPlace = false;  // standard output is a terminal
+bool g_progressShown = false;
+void (*g_sleepSeconds)(unsigned) = nullptr;  // the module's own wait
+
+void announceWait(unsigned seconds) {
+  if (g_noWait) {
+    std::printf("skipping a %u s wait (--no-wait)\n", seconds);
+    return;
+  }
+  std::printf("waiting %u s for the device\n", seconds);
+  std::fflush(stdout);
+  g_sleepSeconds(seconds);
+}
+
+// Only the enclosure module's retries wait in microseconds; the download
+// makes none, but --no-wait skips them too.
 void noWaitMicroseconds(std::uint64_t) {}
 
-int usage() {
-  std::fprintf(stderr, "usage: kivses_fwload SERIAL DEVICE IMAGEFILE [--no-wait]\n");
-  return 2;
+void showProgress(std::uint32_t sent, std::uint32_t total) {
+  if (g_progressInPlace) {
+    std::printf("\rsent %u of %u bytes", sent, total);
+  } else {
+    std::printf("sent %u of %u bytes\n", sent, total);
+  }
+  std::fflush(stdout);
+  g_progressShown = true;
+}
+
+// The names this program's trace files take, compressed or not:
+// kivses_fwload.YYMMDDhhmmss.PID[.gz], the year possibly longer than two
+// digits.
+bool isOwnTraceName(std::string_view name) {
+  const std::string_view prefix = "kivses_fwload.";
+  if (!name.starts_with(prefix)) return false;
+  name.remove_prefix(prefix.size());
+  if (name.ends_with(".gz")) name.remove_suffix(3);
+  const std::size_t dot = name.find('.');
+  if (dot == std::string_view::npos || dot < 12) return false;
+  const std::string_view stamp = name.substr(0, dot);
+  const std::string_view pid = name.substr(dot + 1);
+  auto digits = [](std::string_view s) { return !s.empty() && s.find_first_not_of("0123456789") == s.npos; };
+  return digits(stamp) && digits(pid);
+}
+
+// A trace directory given on the command line is taken only when it does
+// not exist yet or holds nothing but this program's own trace files, so
+// that housekeeping never compresses or deletes anything else. Returns an
+// empty text when it may be used, else why not.
+std::string refuseTraceDir(const char* dir) {
+  struct stat st {};
+  if (stat(dir, &st) != 0) {
+    if (errno == ENOENT) return "";
+    return std::string("cannot use ") + dir + ": " + std::strerror(errno);
+  }
+  if (!S_ISDIR(st.st_mode)) return std::string(dir) + " is not a directory";
+  std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir), closedir);
+  if (!d) return std::string("cannot read ") + dir + ": " + std::strerror(errno);
+  while (const dirent* e = readdir(d.get())) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat entry {};
+    const bool regular = fstatat(dirfd(d.get()), e->d_name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(entry.st_mode);
+    if (!regular || !isOwnTraceName(name)) {
+      return std::string(dir) + " holds " + e->d_name + ", not a " + kName +
+             " trace; give a new directory or one with its traces only";
+    }
+  }
+  return "";
+}
+
+struct Fd {
+  int fd;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// Reads the whole image. The file must be a regular one: a FIFO or a device
+// could block or never end. Returns an empty text on success, else why not.
+std::string readImage(const char* path, std::vector<std::uint8_t>& image) {
+  const Fd f{open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+  const int fd = f.fd;
+  if (fd < 0) return std::string("cannot read ") + path + ": " + std::strerror(errno);
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return std::string("cannot read ") + path + ": " + std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return std::string(path) + " is not a regular file";
+  if (static_cast<std::uint64_t>(st.st_size) > UINT32_MAX) return std::string(path) + " is too large";
+  image.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t got = 0;
+  while (got < image.size()) {
+    const ssize_t n = read(fd, image.data() + got, image.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::string("cannot read ") + path + ": " + std::strerror(errno);
+    if (n == 0) break;  // the file shrank while it was read
+    got += static_cast<std::size_t>(n);
+  }
+  image.resize(got);
+  return "";
+}
+
+int fail(int status, const std::string& why) {
+  std::fprintf(stderr, "%s: %s\n", kName, why.c_str());
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 && !(argc == 5 && std::strcmp(argv[4], "--no-wait") == 0)) return usage();
-  const char* serial = argv[1];
+  const char* traceDir = nullptr;
+  static const option kOptions[] = {{"no-wait", no_argument, nullptr, 'n'},
+                                    {"trace-dir", required_argument, nullptr, 't'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'v'},
+                                    {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 'n': g_noWait = true; break;
+      case 't': traceDir = optarg; break;
+      case 'h': std::printf("%s\n%s", kUsage, kHelp); return 0;
+      case 'v': std::printf("%s %s\n", kName, KIV_VERSION); return 0;
+      default:
+        std::fprintf(stderr, "%s: unknown option or missing argument: %s\n%s", kName, argv[optind - 1], kUsage);
+        return kStatusUsage;
+    }
+  }
+  if (argc - optind != 3) {
+    std::fprintf(stderr, "%s", kUsage);
+    return kStatusUsage;
+  }
+  const char* serial = argv[optind];
+  const char* deviceText = argv[optind + 1];
+  const char* imagePath = argv[optind + 2];
+
   char* end = nullptr;
   errno = 0;
-  long device = std::strtol(argv[2], &end, 10);
-  if (errno != 0 || end == argv[2] || *end != '\0' || device < 0 || device > SesDownloadPage::kMaxDeviceNumber) {
-    std::fprintf(stderr, "kivses_fwload: device number must be 0 to %d\n", SesDownloadPage::kMaxDeviceNumber);
-    return 2;
+  const long device = std::strtol(deviceText, &end, 10);
+  if (errno != 0 || end == deviceText || *end != '\0' || device < 0 || device > SesDownloadPage::kMaxDeviceNumber) {
+    return fail(kStatusUsage, "device number must be 0 to " + std::to_string(SesDownloadPage::kMaxDeviceNumber));
   }
-  std::ifstream in(argv[3], std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "kivses_fwload: cannot read %s\n", argv[3]);
-    return 1;
+  if (traceDir != nullptr) {
+    if (std::string why = refuseTraceDir(traceDir); !why.empty()) return fail(kStatusUsage, why);
   }
-  std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (image.size() > UINT32_MAX) {
-    std::fprintf(stderr, "kivses_fwload: %s is too large\n", argv[3]);
-    return 1;
+  std::vector<std::uint8_t> image;
+  if (std::string why = readImage(imagePath, image); !why.empty()) return fail(kStatusFailed, why);
+  if (image.empty()) return fail(kStatusFailed, std::string(imagePath) + " is empty; nothing sent");
+
+  // Each line reaches a pipe as it is written, before the wait it announces.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  g_progressInPlace = isatty(STDOUT_FILENO) == 1;
+  g_sleepSeconds = SES_SleepSeconds;
+  SES_SleepSeconds = announceWait;
+  if (g_noWait) SES_SleepMicroseconds = noWaitMicroseconds;
+  SES_DownloadProgress = showProgress;
+  if (traceDir != nullptr) {
+    KIV_DebugDir = traceDir;
+    KIV_OpenTraceFile(kName);
+    if (GetDebugFile() == nullptr) {
+      std::fprintf(stderr, "%s: no trace file in %s; going on untraced\n", kName, traceDir);
+    }
+  } else if (geteuid() == 0) {
+    KIV_OpenTraceFile(kName);
   }
-  if (argc == 5) {
-    SES_SleepSeconds = noWaitSeconds;
-    SES_SleepMicroseconds = noWaitMicroseconds;
-  }
-  if (const char* dir = std::getenv("KIV_TRACE_DIR"); dir != nullptr && *dir != '\0') KIV_DebugDir = dir;
-  const char* slash = std::strrchr(argv[0], '/');
-  KIV_OpenTraceFile(slash != nullptr ? slash + 1 : argv[0]);
 
   std::int32_t rc = SES_DownloadFwTransfer(serial, static_cast<int>(device), image.data(),
                                            static_cast<std::uint32_t>(image.size()));
-  std::printf("transfer of %zu bytes to %s device %ld: rc=%d\n", image.size(), serial, device, rc);
+  if (g_progressInPlace && g_progressShown) std::printf("\n");
+  std::printf("transfer of %zu bytes to %s device %ld: rc=%d (%s)\n", image.size(), serial, device, rc,
+              SES_ResultName(rc));
   if (rc == SES_Success) {
     rc = SES_DownloadFwCommit(serial, static_cast<int>(device));
-    std::printf("commit: rc=%d\n", rc);
+    std::printf("commit: rc=%d (%s)\n", rc, SES_ResultName(rc));
   }
   SES_CloseCIConnection();
-  return rc == SES_Success ? 0 : 1;
+  return rc == SES_Success ? 0 : kStatusFailed;
 }

@@ -1,27 +1,136 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test, then builds
-# again with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
-# test again.
+# Builds everything and runs every test in two variants: optimised with
+# warnings as errors (so warnings that only optimisation finds fail too),
+# then with AddressSanitizer and UndefinedBehaviorSanitizer. Where clang is
+# installed, the second variant is built with it (it compiles in half the
+# time, and a second compiler's warnings count too) and each fuzz target
+# then runs for a few seconds. Ends with a
+# summary whose last line is "N passed, N failed"; the exit status is 0 only
+# when nothing failed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/scripts/deps.sh"
 kiv_need_packages
 jobs=$(nproc)
-for variant in werror sanitize; do
-  build="$top/build/test-$variant"
-  flags=(-DKIV_WERROR=ON -DCMAKE_BUILD_TYPE=Debug)
-  # The package is checked once, from the plain build.
-  [ "$variant" = sanitize ] && flags+=(-DKIV_SANITIZE=ON -DKIV_TEST_PACKAGING=OFF)
-  echo "== build ($variant)"
-  # shellcheck disable=SC2046
-  cmake -S "$top" -B "$build" $(kiv_generator) "${flags[@]}" >/dev/null
-  cmake --build "$build" -j"$jobs"
-  echo "== tests ($variant)"
-  (cd "$build" && ctest -j"$jobs" --output-on-failure --timeout 600)
-done
+passed=0
+failed=0
+summary=()
 
-# Where clang is present, each fuzz target also runs for a few seconds.
-if command -v clang++ >/dev/null 2>&1; then
-  echo "== fuzz (a few seconds per target)"
-  bash "$top/bench/fuzz.sh" 5
+# build_variant NAME DESCRIPTION CMAKE-FLAGS...: configures and builds
+# build/test-NAME; on failure counts one failure and returns nonzero.
+build_variant() {
+  local name=$1 what=$2
+  shift 2
+  local build="$top/build/test-$name" rel="build/test-$name" start=$SECONDS
+  echo "== $name: build ($what), log $rel/build.log"
+  # shellcheck disable=SC2046
+  if ! kiv_logged "$build/configure.log" cmake -S "$top" -B "$build" $(kiv_generator) "$@" ||
+     ! kiv_logged "$build/build.log" cmake --build "$build" -j"$jobs"; then
+    failed=$((failed + 1))
+    summary+=("$name: the build failed, no test ran (see $rel/build.log)")
+    return 1
+  fi
+  echo "   built in $((SECONDS - start)) s"
+}
+
+# test_variant NAME DESCRIPTION: runs the tests of build/test-NAME and adds
+# their counts to the summary.
+test_variant() {
+  local name=$1 what=$2
+  local build="$top/build/test-$name" rel="build/test-$name" start=$SECONDS
+  echo "== $name: tests, log $rel/ctest.log"
+  KIV_STEP_PATTERN='^ *[0-9]+/[0-9]+ Test' KIV_TAIL_LINES=0 kiv_logged "$build/ctest.log" \
+    ctest --test-dir "$build" -j"$jobs" --output-on-failure --timeout 300 || true
+  # ctest's rows are as wide as its longest test name: show only the result
+  # and the name, cut to fit 100 columns, of each test that did not pass.
+  grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: ' "$build/ctest.log" | grep -v ' Passed ' |
+    sed -E 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) [ .]*(.*)$/\2 \1/' | tr -s ' ' | cut -c1-96 |
+    sed 's/^/   /' || true
+  local line total=0 bad=0
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$build/ctest.log" | tail -n 1) || true
+  if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+    bad=${BASH_REMATCH[1]}
+    total=${BASH_REMATCH[2]}
+  else
+    bad=1
+    line="ctest did not finish (see $rel/ctest.log)"
+  fi
+  echo "   $line, in $((SECONDS - start)) s"
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  local memcheck row
+  row=$(grep -E 'Test +#[0-9]+: valgrind_memcheck_runs ' "$build/ctest.log") || true
+  if [[ $row == *" Passed "* ]]; then
+    memcheck="memcheck run, clean"
+  elif [ -n "$row" ]; then
+    memcheck="memcheck run, FAILED"
+  elif [ "$name" = sanitize ]; then
+    memcheck="memcheck skipped: valgrind cannot run programs built with the sanitizers"
+  else
+    memcheck="memcheck skipped: valgrind is not installed (apt-get install valgrind)"
+  fi
+  summary+=("$name ($what): $((total - bad)) of $total tests passed" "  $memcheck")
+}
+
+have_clang=0
+command -v clang++ >/dev/null 2>&1 && have_clang=1
+werror="g++, Release, warnings as errors"
+werror_built=0
+build_variant werror "$werror" -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release \
+  -DKIV_WERROR=ON && werror_built=1
+
+# The fuzz targets are built and run in the background, on the core that
+# the tests leave idle; their lines come at the end.
+fuzz_seconds=2
+fuzzlog="$top/build/fuzz/test-run.log"
+fuzz_pid=
+if [ $have_clang -eq 1 ]; then
+  echo "== fuzz: building the fuzz targets with clang, then each runs ${fuzz_seconds} s; in the background"
+  mkdir -p "$top/build/fuzz"
+  setsid bash "$top/bench/fuzz.sh" "$fuzz_seconds" >"$fuzzlog" 2>&1 </dev/null &
+  fuzz_pid=$!
+  trap 'kill -- -"$fuzz_pid" 2>/dev/null || true' EXIT
 fi
+[ $werror_built -eq 0 ] || test_variant werror "$werror"
+
+# The package and the benchmarks are checked once, in the first variant.
+# The sanitizers' reports need line numbers only, and full debug
+# information would cost a sixth of the build.
+flags=(-DCMAKE_BUILD_TYPE=Debug -DKIV_WERROR=ON -DKIV_SANITIZE=ON -DKIV_TEST_PACKAGING=OFF -DKIV_BUILD_BENCH=OFF)
+if [ $have_clang -eq 1 ]; then
+  sanitize="clang, Debug, ASan and UBSan"
+  flags+=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+          -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only)
+else
+  sanitize="g++, Debug, ASan and UBSan"
+  flags+=(-DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1)
+fi
+build_variant sanitize "$sanitize" "${flags[@]}" && test_variant sanitize "$sanitize"
+
+if [ -z "$fuzz_pid" ]; then
+  summary+=("fuzz: skipped, clang is not installed (as root: apt-get install clang)")
+else
+  echo "== fuzz: (bench/fuzz.sh; longer runs: bench/fuzz.sh 60)"
+  waited=$SECONDS
+  while kill -0 "$fuzz_pid" 2>/dev/null; do
+    sleep 0.25
+    if [ $((SECONDS - waited)) -ge 15 ]; then
+      echo "   ... still fuzzing: $(tail -n 1 "$fuzzlog" | cut -c1-70)"
+      waited=$SECONDS
+    fi
+  done
+  wait "$fuzz_pid" || true
+  trap - EXIT
+  sed 's/^/   /' "$fuzzlog"
+  ran=$(grep -c '^fuzz_.*: no finding' "$fuzzlog") || true
+  targets=$(find "$top/tests/fuzz" -maxdepth 1 -name 'fuzz_*.cpp' ! -name fuzz_replay_main.cpp | wc -l)
+  passed=$((passed + ran))
+  failed=$((failed + targets - ran))
+  summary+=("fuzz: $ran of $targets targets ran ${fuzz_seconds} s each without a finding (log: build/fuzz/test-run.log)")
+fi
+
+echo "== summary"
+for line in "${summary[@]}"; do echo "   $line"; done
+echo "   total time: $((SECONDS / 60)) min $((SECONDS % 60)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -41,6 +41,19 @@ void systemSleepMicroseconds(std::uint64_t microseconds) {
 
 void (*SES_SleepSeconds)(unsigned seconds) = systemSleepSeconds;
 void (*SES_SleepMicroseconds)(std::uint64_t microseconds) = systemSleepMicroseconds;
+void (*SES_DownloadProgress)(std::uint32_t sent, std::uint32_t total) = [](std::uint32_t, std::uint32_t) {};
+
+const char* SES_ResultName(std::int32_t rc) {
+  switch (rc) {
+    case SES_Success: return "SES_Success";
+    case SES_ShortEncStatus: return "SES_ShortEncStatus";
+    case SES_ConnectionFailed: return "SES_ConnectionFailed";
+    case SES_StringPageFailed: return "SES_StringPageFailed";
+    case SES_RequestFailed: return "SES_RequestFailed";
+    case SES_Busy: return "SES_Busy";
+  }
+  return "unknown";
+}
 
 namespace {
 
@@ -360,6 +373,7 @@ std::int32_t SES_DownloadFwTransfer(const char* serialNumber, int deviceNumber, 
       KIV_TRACE("SES_DownloadFwTransfer: SendDiag Data rc=%d, ", rc);
       KIV_TRACE("(Sent/Total): %d / %d (%f%%)\n", static_cast<int>(sent), static_cast<int>(imageLength),
                 static_cast<double>(sent) / static_cast<double>(imageLength) * 100.0);
+      if (SES_DownloadProgress != nullptr) SES_DownloadProgress(sent, imageLength);
       if (rc != SES_Success) break;
     }
   }

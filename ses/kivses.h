@@ -29,6 +29,10 @@ enum SesResult : std::int32_t {
   SES_Busy = 4107,                  // the send failed with EBUSY
 };
 
+// The name of a result code as the enum above spells it ("SES_Busy" for
+// 4107), or "unknown" for a value that is none of them.
+const char* SES_ResultName(std::int32_t rc);
+
 // Checked before anything is sent; a request outside them gives 4101 with a
 // trace line saying why: a serial number longer than
 // SesRequestBlock::kSerialNumberMax (37) would not fit its field and would
@@ -50,6 +54,11 @@ extern SESRetrySchedule SESRetryOne;  // {25000, 3000000}
 // Every wait of the module goes through these; tests replace them.
 extern void (*SES_SleepSeconds)(unsigned seconds);
 extern void (*SES_SleepMicroseconds)(std::uint64_t microseconds);
+
+// Called by SES_DownloadFwTransfer after each image page, good or not, with
+// the image bytes sent so far and the image length. The default does
+// nothing; a program replaces it to show progress.
+extern void (*SES_DownloadProgress)(std::uint32_t sent, std::uint32_t total);
 
 // Writes length bytes of page (page header included) and confirms them
 // through the Short Enclosure Status page. 0, 86, 4097, 4101 or 4107.

@@ -13,6 +13,9 @@ std::vector<std::string> g_waits;
 // Appended, not "s" + std::string, which GCC 12 misreads under -O3.
 void recordSeconds(unsigned s) { g_waits.push_back(std::string("s").append(std::to_string(s))); }
 void recordMicroseconds(std::uint64_t u) { g_waits.push_back(std::string("u").append(std::to_string(u))); }
+void recordProgress(std::uint32_t sent, std::uint32_t total) {
+  g_waits.push_back(std::string("p").append(std::to_string(sent)).append("/").append(std::to_string(total)));
+}
 }  // namespace
 
 const std::vector<std::string>& waits() { return g_waits; }
@@ -31,6 +34,7 @@ Run run(const std::function<void()>& body) {
     KIV_OpenTraceFile("sestest");
     SES_SleepSeconds = recordSeconds;
     SES_SleepMicroseconds = recordMicroseconds;
+    SES_DownloadProgress = recordProgress;
     body();
     std::fflush(stdout);
     std::exit(0);

@@ -17,7 +17,7 @@ struct Run {
 };
 
 // The waits the body made, as "s10" for sleep(10) and "u25000" for
-// usleep(25000), in order.
+// usleep(25000), and the download progress calls, as "p503/1006", in order.
 const std::vector<std::string>& waits();
 std::string waitList();
 

@@ -434,7 +434,7 @@ TEST(SesFirmware, TransferPagesProgressAndWaits) {
     std::printf("%d|%s|%s", rc, sestest::waitList().c_str(), pageSummary().c_str());
   });
   // Start page (no status check), then 503 + 503 image bytes, each checked.
-  EXPECT_EQ(r.out, "0|s10|9:5:45:00 512:508:05:00 512:508:05:c1 ");
+  EXPECT_EQ(r.out, "0|s10 p503/1006 p1006/1006|9:5:45:00 512:508:05:00 512:508:05:c1 ");
   EXPECT_EQ(withoutLineNumbers(r.events), (Events{"kivses:SES_DownloadFwTransfer: Entry SN:ENC1, Dev:5",
                               "kivses:SES_DownloadFwTransfer: SendDiag Start rc = 0",
                               "kivses:SES_DownloadFwTransfer: SendDiag Data rc=0, kivses:N (Sent/Total): 503 / 1006 (50.000000%)",
@@ -448,9 +448,9 @@ TEST(SesFirmware, TransferStopsAtTheFirstBadPage) {
     queue({nicifake::Send{}, nicifake::Send{}, status(0), nicifake::Send{}, status(3)});
     Block image(1500, 0x11);
     std::int32_t rc = SES_DownloadFwTransfer("ENC1", 5, image.data(), 1500);
-    std::printf("%d|%s", rc, pageSummary().c_str());
+    std::printf("%d|%s|%s", rc, pageSummary().c_str(), sestest::waitList().c_str());
   });
-  EXPECT_EQ(r.out, "86|9:5:45:00 512:508:05:11 512:508:05:11 ");
+  EXPECT_EQ(r.out, "86|9:5:45:00 512:508:05:11 512:508:05:11 |s10 p503/1500 p1006/1500");
   ASSERT_GE(r.events.size(), 3u);
   Events events = withoutLineNumbers(r.events);
   EXPECT_EQ(Events(events.end() - 3, events.end()),
@@ -470,6 +470,15 @@ TEST(SesFirmware, EmptyImageAndFailedStart) {
   });
   // The failed start page ends the transfer at once, with no wait.
   EXPECT_EQ(r.out, "0|s10|4107|s10");
+}
+
+// Every result code has its name; any other value is unknown.
+TEST(SesResultNames, OneForEachCode) {
+  const std::pair<std::int32_t, const char*> rows[] = {
+      {0, "SES_Success"},          {86, "SES_ShortEncStatus"}, {4097, "SES_ConnectionFailed"},
+      {4098, "SES_StringPageFailed"}, {4101, "SES_RequestFailed"}, {4107, "SES_Busy"},
+      {1, "unknown"},              {-1, "unknown"}};
+  for (const auto& [rc, name] : rows) EXPECT_STREQ(SES_ResultName(rc), name) << rc;
 }
 
 TEST(SesFirmware, CommitPollsAndWaits) {
