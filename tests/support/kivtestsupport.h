@@ -1,8 +1,10 @@
-// Helpers shared by the tests: temporary folders, files, and running code or
-// programs in a child process with its output captured.
+// What the tests share: temporary folders and files, programs run without a
+// shell, and the one fixture that runs a body as a utility runs, in a child
+// process with its trace in a temporary folder and its clocks pinned.
 #ifndef KIV_TESTS_SUPPORT_KIVTESTSUPPORT_H
 #define KIV_TESTS_SUPPORT_KIVTESTSUPPORT_H
 
+#include <ctime>
 #include <functional>
 #include <string>
 #include <utility>
@@ -12,8 +14,7 @@ namespace kivtest {
 
 // A fresh folder below $TMPDIR (or /tmp), removed with all it holds.
 // InMemory puts it on a memory file system where there is one, for tests
-// that make many files or sync often, so that the load on the disk does
-// not decide their time.
+// that make many files, so that the disk does not decide their time.
 class TempDir {
  public:
   enum Where { Default, InMemory };
@@ -33,32 +34,55 @@ void writeFile(const std::string& path, const std::string& contents);
 // Entry names of a folder, sorted, without "." and "..".
 std::vector<std::string> listDir(const std::string& path);
 void removeTree(const std::string& path);
-
-// The text of the one trace file in dir, unpacked with gzip when it was
-// compressed at exit; "" when there is none. name receives its file name.
-std::string readOnlyTrace(const std::string& dir, std::string* name = nullptr);
-
-// The trace lines of a trace file's text, each as "module:event text"
-// without its source line, with the opening lines, the time lines and the
-// completion line left out.
-std::vector<std::string> traceEvents(const std::string& trace);
+// prefix followed by the number.
+std::string numbered(const char* prefix, long number);
 
 struct ChildResult {
-  int pid = -1;         // the child's process ID
-  int status = -1;      // exit status, or 128 + signal number
-  std::string out;      // standard output
-  std::string err;      // standard error
+  int pid = -1;     // the child's process ID
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out;  // standard output
+  std::string err;  // standard error
 };
 
-// Runs body in a forked child; the child exits with 0 when body returns.
-// exit() inside body runs the child's atexit handlers, as in a real run.
-ChildResult runInChild(const std::function<void()>& body, int timeoutSeconds = 120);
-
-// Runs a program without a shell. argv[0] is passed as given, so a test can
-// choose the name a program sees; path is what is executed.
+// Runs a program without a shell, standard input on /dev/null. argv[0] is
+// passed as given; env entries are added to (or replace) the environment.
 ChildResult runProgram(const std::string& path, const std::vector<std::string>& argv,
-                       const std::vector<std::pair<std::string, std::string>>& env = {},
-                       int timeoutSeconds = 120);
+                       const std::vector<std::pair<std::string, std::string>>& env = {});
+
+// The pinned clocks of a traced run: the start time (2026-12-04 12:25:40
+// local by default) and how far the elapsed time moves at each reading.
+struct Clock {
+  std::time_t start = 0;  // 0: the default start
+  long stepMicroseconds = 0;
+};
+
+struct Traced {
+  int status = -1;
+  std::string out, err;
+  std::string traceName;            // the trace file left behind, "" if none
+  std::string trace;                // its text, unpacked when compressed
+  std::vector<std::string> events;  // its trace lines as "module:text", no source line
+  std::string waits;                // "s10 u25000 p503/1006": sleeps and progress of the SES module
+  std::string report;               // what report() returned at exit
+};
+
+// Runs body in a forked child as a utility runs: the trace directory is a
+// fresh temporary folder, the clocks are pinned, the enclosure module's
+// waits and progress are recorded instead of slept, and the trace file is
+// opened as `utility` (unless utility is null: the body opens it itself).
+// exit() inside body ends the child as it ends a utility, exit handlers
+// included; report, if given, runs after them and its text comes back.
+Traced runTraced(const std::function<void()>& body, const char* utility = "kivtest", Clock clock = {},
+                 const std::function<std::string()>& report = {});
+
+// The trace lines of a trace file's text as "module:text", the source line
+// left out, without the opening lines, the time lines and the completion
+// line.
+std::vector<std::string> traceEvents(const std::string& trace);
+
+// ---- until every test has moved to the above ----
+ChildResult runInChild(const std::function<void()>& body, int timeoutSeconds = 120);
+std::string readOnlyTrace(const std::string& dir, std::string* name = nullptr);
 
 }  // namespace kivtest
 
