@@ -274,15 +274,30 @@ std::int32_t enterDownload(const char* function, const char* serialNumber, int d
   return openOnDemand() ? SES_Success : SES_ConnectionFailed;
 }
 
-// Sends a start or commit page: the 9-byte header alone, the device number
-// combined with the phase flag. Image pages reuse the page after it.
-std::int32_t sendHeaderPage(DownloadPage& page, const char* serialNumber, int deviceNumber, std::uint8_t phase) {
+// The page that opens each download operation, and the device's settling
+// time after it.
+struct HeaderPageStep {
+  const char* function;
+  const char* pageName;  // as the trace names the page
+  std::uint8_t phase;
+  unsigned waitSeconds;
+};
+constexpr HeaderPageStep kStartStep{"SES_DownloadFwTransfer", "Start", DLP::kPhaseStart, kStartWaitSeconds};
+constexpr HeaderPageStep kCommitStep{"SES_DownloadFwCommit", "Commit", DLP::kPhaseCommit, kCommitWaitSeconds};
+
+// Sends a start or commit page, the 9-byte header alone with the device
+// number combined with the phase flag, and waits the settling time when it
+// went through. Image pages reuse the page after it.
+std::int32_t sendHeaderPage(const HeaderPageStep& step, DownloadPage& page, const char* serialNumber, int deviceNumber) {
   page.fill(0);
   kiv::wire::put8(page, DLP::kPageCodeByte, DLP::kPageCode);
   kiv::wire::put16be(page, DLP::kPageLength, DLP::kHeaderSize - DLP::kPageLengthBase);
   kiv::wire::put8(page, DLP::kCommandByte, DLP::kCommand);
-  kiv::wire::put8(page, DLP::kDeviceByte, static_cast<std::uint8_t>(deviceNumber | phase));
-  return SES_SendDiagnosticCommand(serialNumber, DLP::kHeaderSize, page.data());
+  kiv::wire::put8(page, DLP::kDeviceByte, static_cast<std::uint8_t>(deviceNumber | step.phase));
+  const std::int32_t rc = SES_SendDiagnosticCommand(serialNumber, DLP::kHeaderSize, page.data());
+  KIV_TRACE("%s: SendDiag %s rc = %d\n", step.function, step.pageName, rc);
+  if (rc == SES_Success) SES_SleepSeconds(step.waitSeconds);
+  return rc;
 }
 
 // Byte 1 of a status page that was read: a nonzero value fails with 86.
@@ -352,10 +367,8 @@ std::int32_t SES_DownloadFwTransfer(const char* serialNumber, int deviceNumber, 
   if (rc != SES_Success) return rc;
 
   DownloadPage page{};
-  rc = sendHeaderPage(page, serialNumber, deviceNumber, DLP::kPhaseStart);
-  KIV_TRACE("SES_DownloadFwTransfer: SendDiag Start rc = %d\n", rc);
+  rc = sendHeaderPage(kStartStep, page, serialNumber, deviceNumber);
   if (rc == SES_Success) {
-    SES_SleepSeconds(kStartWaitSeconds);
     kiv::wire::put8(page, DLP::kDeviceByte, static_cast<std::uint8_t>(deviceNumber | DLP::kPhaseImage));
     std::uint32_t sent = 0;
     while (sent < imageLength) {
@@ -386,10 +399,8 @@ std::int32_t SES_DownloadFwCommit(const char* serialNumber, int deviceNumber) {
   if (rc != SES_Success) return rc;
 
   DownloadPage page{};
-  rc = sendHeaderPage(page, serialNumber, deviceNumber, DLP::kPhaseCommit);
-  KIV_TRACE("SES_DownloadFwCommit: SendDiag Commit rc = %d\n", rc);
+  rc = sendHeaderPage(kCommitStep, page, serialNumber, deviceNumber);
   if (rc == SES_Success) {
-    SES_SleepSeconds(kCommitWaitSeconds);
     for (int poll = 0; poll < kCommitPolls; ++poll) {
       StatusPage status{};
       rc = readShortStatus(serialNumber, status);
