@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "adapci/kivciexchange.h"
 #include "adapci/nici.h"
@@ -169,34 +170,38 @@ std::int32_t SES_SendCIRequest(std::uint32_t requestSize, std::uint32_t response
   return rc;
 }
 
-std::int32_t SES_SendDiagnosticCommand(const char* serialNumber, std::uint32_t length, const std::uint8_t* page) {
-  if (!fitsRequest("SES_SendDiagnosticCommand", serialNumber, length, page)) return SES_RequestFailed;
+// The checks and the zero-filled block of one request, or nothing (with
+// the trace line saying why) when the request may not be sent.
+std::optional<Buffer> requestBlock(const char* function, const char* serialNumber, std::uint32_t length,
+                                   const void* data) {
+  if (!fitsRequest(function, serialNumber, length, data)) return std::nullopt;
   const std::uint32_t S = SRB::blockSizeFor(length);
   Buffer block(S);
   if (!block) {
-    KIV_TRACE("SES_SendDiagnosticCommand: no block of %u bytes, nothing sent\n", S);
-    return SES_RequestFailed;
+    KIV_TRACE("%s: no block of %u bytes, nothing sent\n", function, S);
+    return std::nullopt;
   }
-  if (length > 0) std::memcpy(block.bytes.get() + SRB::kPage, page, length);
-  buildBlock(block.span(), serialNumber, length, true, 0);
-  std::int32_t rc = SES_SendCIRequest(S, 0, block.span());
+  return block;
+}
+
+std::int32_t SES_SendDiagnosticCommand(const char* serialNumber, std::uint32_t length, const std::uint8_t* page) {
+  std::optional<Buffer> block = requestBlock("SES_SendDiagnosticCommand", serialNumber, length, page);
+  if (!block) return SES_RequestFailed;
+  if (length > 0) std::memcpy(block->bytes.get() + SRB::kPage, page, length);
+  buildBlock(block->span(), serialNumber, length, true, 0);
+  std::int32_t rc = SES_SendCIRequest(static_cast<std::uint32_t>(block->size), 0, block->span());
   if (rc != SES_Success) KIV_TRACE("SES_SendDiagnosticCommand: Exit, rc = %d\n", rc);
   return rc;
 }
 
 std::int32_t SES_RecvDiagnosticResult(const char* serialNumber, std::uint8_t pageCode, std::uint32_t length,
                                       std::uint8_t* buffer) {
-  if (!fitsRequest("SES_RecvDiagnosticResult", serialNumber, length, buffer)) return SES_RequestFailed;
-  const std::uint32_t S = SRB::blockSizeFor(length);
-  Buffer block(S);
-  if (!block) {
-    KIV_TRACE("SES_RecvDiagnosticResult: no block of %u bytes, nothing sent\n", S);
-    return SES_RequestFailed;
-  }
-  buildBlock(block.span(), serialNumber, length, false, pageCode);
-  std::int32_t rc = SES_SendCIRequest(S, 0, block.span());
+  std::optional<Buffer> block = requestBlock("SES_RecvDiagnosticResult", serialNumber, length, buffer);
+  if (!block) return SES_RequestFailed;
+  buildBlock(block->span(), serialNumber, length, false, pageCode);
+  std::int32_t rc = SES_SendCIRequest(static_cast<std::uint32_t>(block->size), 0, block->span());
   if (rc == SES_Success) {
-    if (length > 0) std::memcpy(buffer, block.bytes.get() + SRB::kPage, length);
+    if (length > 0) std::memcpy(buffer, block->bytes.get() + SRB::kPage, length);
   } else {
     KIV_TRACE("SES_RecvDiagnosticResult: Exit rc = %d\n", rc);
   }
