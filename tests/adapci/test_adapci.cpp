@@ -27,8 +27,7 @@ nicifake::Send answer(std::int16_t app, std::size_t at = 0, std::uint8_t value =
 
 std::string answered(const std::string& size, int network, int app, const std::string& code) {
   return "requestSize: 192|headersize =20|requestSize: " + size + "|Network result    : " + std::to_string(network) +
-         "|Application result: " + std::to_string(app) + "|" +
-         (code.empty() ? "" : "SendAdapCIRequest: exit (RC = " + code + ")|");
+         "|Application result: " + std::to_string(app) + (code.empty() ? "|" : "|SendAdapCIRequest: exit (RC = " + code + ")|");
 }
 
 // Each row: the results of open and close, the n-th nothrow allocation

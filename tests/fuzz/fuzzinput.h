@@ -13,10 +13,7 @@ struct Reader {
   const std::uint8_t* data;
   std::size_t size;
   std::uint8_t byte() { return size == 0 ? 0 : (--size, *data++); }
-  std::uint16_t half() {
-    const std::uint16_t high = byte();
-    return static_cast<std::uint16_t>(high << 8 | byte());
-  }
+  std::uint16_t half() { const std::uint16_t high = byte(); return static_cast<std::uint16_t>(high << 8 | byte()); }
 };
 
 }  // namespace kivfuzz

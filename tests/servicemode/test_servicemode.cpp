@@ -81,7 +81,7 @@ void check(const Row& row) {
       nullptr, {}, [] { return std::to_string(UsingIntelligentTracing) + " " + std::to_string(FinalReturnCode) + requests(); });
   std::string mine;
   for (const std::string& e : t.events) mine += e.starts_with("kivservicemode:") ? e.substr(15) + "|" : "";
-  SCOPED_TRACE(row.line + " / row " + std::to_string(row.answers.size()) + " answers");
+  SCOPED_TRACE(row.line + " with " + std::to_string(row.answers.size()) + " answers");
   EXPECT_EQ(t.report, row.report);
   EXPECT_EQ(t.err, row.err);
   EXPECT_EQ(t.status, row.status);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <numeric>
 #include <regex>
 
 #include "kivblocks.h"
@@ -18,8 +19,8 @@ using Block = std::vector<std::uint8_t>;
 using Sends = std::vector<nicifake::Send>;
 namespace SRB = SesRequestBlock;
 
-// The start page of a download to device 5; the write tests send it too.
-// And a page that comes back.
+// The start page of a download to device 5, which the write tests send
+// too, and the page that comes back when one is read.
 const Block kPage{0x04, 0x00, 0x00, 0x05, 0x3C, 0x00, 0x00, 0x00, 0x45}, kAbcd{'a', 'b', 'c', 'd'};
 
 // An answer with bytes set from `at` (a page comes back at SRB::kPage), the
@@ -59,11 +60,7 @@ std::string lines(const std::string& op, std::initializer_list<std::string> text
   return s;
 }
 
-const Block kImage = [] {
-  Block b(1500);
-  for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(i * 7);
-  return b;
-}();
+const Block kImage = [] { Block b(1500); std::iota(b.begin(), b.end(), std::uint8_t{0}); return b; }();
 
 // Each request sent, compared byte for byte with the one of kivblocks.h for
 // serial and the block's own data address: " r8/4" a RECEIVE DIAGNOSTIC
@@ -95,6 +92,13 @@ std::string sent(const std::string& serial = "ENC1") {
 // The code, then the requests sent.
 std::string after(std::int32_t rc) { return std::to_string(rc) + sent(); }
 
+// The code of op on a buffer of four dots, then the buffer.
+std::string into4(std::int32_t (*op)(std::uint8_t*)) {
+  std::uint8_t b[4] = {'.', '.', '.', '.'};
+  const std::int32_t rc = op(b);
+  return std::to_string(rc) + " " + std::string(b, b + 4);
+}
+
 TEST(SesRequests, EachBlockByteForByte) {
   static const std::string s37(37, 'S');
   const auto calls = [] {
@@ -113,9 +117,7 @@ TEST(SesRequests, EachBlockByteForByte) {
 TEST(SesAnswers, ReadJudgesTheAnswer) {
   const auto read = [] {
     SESRetryOne.limit = 0;
-    std::uint8_t b[4] = {'.', '.', '.', '.'};
-    const std::int32_t rc = SES_ReadPage("ENC1", 2, 4, b);
-    return std::to_string(rc) + " " + std::string(b, b + 4);
+    return into4([](std::uint8_t* b) { return SES_ReadPage("ENC1", 2, 4, b); });
   };
   const nicifake::Send page = reply(SRB::kPage, kAbcd);
   const std::string failed = "4101 ....", u = "u0", ci = "SendCIRequest: CI ERROR ",
@@ -127,17 +129,17 @@ TEST(SesAnswers, ReadJudgesTheAnswer) {
       {read, {page}, "0 abcd", u, "^ReadPage: Trying 0 0|"},
       {read, {kBusy}, "4107 ....", u, busy},
       {read, {kFails}, failed, u, ci + "conRC = -1|" + exit},
-      {read, {reply(SRB::kPage, kAbcd, 0, 0, 7)}, failed, u, "0 0|" + ci + "responseStatus = 7|" + recv},
-      {read, {reply(SRB::kDirectiveStatus, {0xFD, 0, 0, 0, 0, 9, 0xFF, 0xF8})}, failed, u, "0 0|Directive failed : -3|" + exit},
+      {read, {reply(SRB::kPage, kAbcd, 0, 0, 7)}, failed, u, "|" + ci + "responseStatus = 7|" + recv},
+      {read, {reply(SRB::kDirectiveStatus, {0xFD, 0, 0, 0, 0, 9, 0xFF, 0xF8})}, failed, u, "|Directive failed : -3|" + exit},
       {read, {reply(SRB::kNetworkResult, {200, 0xFD, 0x4F})}, failed, u, "|Network result    : 200|Application result: -689|" +
        exit},
-      {read, {reply(SRB::kResultWordFirstByte, {1})}, failed, u, "0 0|Network result    : 0|Application result: 0|" + exit},
+      {read, {reply(SRB::kResultWordFirstByte, {1})}, failed, u, "|Network result    : 0|Application result: 0|" + exit},
       {read, {reply(SRB::kPage, kAbcd, 0, 0, 0, 100)}, failed, u, "|SendCIRequest: answer of 100 bytes, 244 expected|" + exit},
-      {read, {reply(SRB::kPage, kAbcd, 0, 0, 0, 100000)}, "0 abcd", u, "0|SendCIRequest: answer of 100000 bytes cut to 244|"},
+      {read, {reply(SRB::kPage, kAbcd, 0, 0, 0, 100000)}, "0 abcd", u, "|SendCIRequest: answer of 100000 bytes cut to 244|"},
       // The page came back, and then the status read failed.
       {read, {page, kBusy}, "4107 abcd", u, busy},
-      {read, {}, failed, u, "0 0|RecvDiagnosticResult: no block of 244 bytes, nothing sent|ReadPage: Exit, rc = 4101|", 1},
-      {read, {}, failed, u, "0 0|SendCIRequest: no reply buffer of 244 bytes, nothing sent|" + recv, 2},
+      {read, {}, failed, u, "|RecvDiagnosticResult: no block of 244 bytes, nothing sent|ReadPage: Exit, rc = 4101|", 1},
+      {read, {}, failed, u, "|SendCIRequest: no reply buffer of 244 bytes, nothing sent|" + recv, 2},
   });
 }
 
@@ -146,34 +148,26 @@ std::string write(SESRetrySchedule schedule) {
   return std::to_string(SES_WritePage("ENC1", 9, kPage.data()));
 }
 
-// The Trying lines with the step sum and the time waited before each
-// attempt, each followed by the attempt's bad status, and the exit line.
-std::string tries(std::initializer_list<std::pair<unsigned, unsigned>> counters) {
-  std::string s = "^";
-  for (auto [sum, waited] : counters) {
-    s += lines("WritePage", {"Trying " + std::to_string(sum) + " " + std::to_string(waited), "ShortEnc Status = 1!!!!"});
-  }
-  return s + "WritePage: Exit, rc = 86|";
-}
-
 TEST(SesRetry, AttemptsAndWaits) {
   Sends bad;
   for (int i = 0; i < 9; ++i) bad.insert(bad.end(), {reply(), shortStatus(1)});
+  const std::string b = "ShortEnc Status = 1!!!!";
   check({
       // Waits of 0, 1, 3, 6, 10, 15, 21, 28 and 36 steps: 3 s in all, the limit.
       {[] { return write({25000, 3000000}); }, bad, "86", "u0 u25000 u75000 u150000 u250000 u375000 u525000 u700000 u900000",
-       tries({{0, 0}, {25000, 0}, {50000, 25000}, {75000, 100000}, {100000, 250000}, {125000, 500000}, {150000, 875000},
-              {175000, 1400000}, {200000, 2100000}})},
+       "^" + lines("WritePage", {"Trying 0 0", b, "Trying 25000 0", b, "Trying 50000 25000", b, "Trying 75000 100000", b,
+                                 "Trying 100000 250000", b, "Trying 125000 500000", b, "Trying 150000 875000", b,
+                                 "Trying 175000 1400000", b, "Trying 200000 2100000", b, "Exit, rc = 86"})},
       {[] { return write({25000, 3000000}); }, {reply(), shortStatus(0)}, "0", "u0", "^WritePage: Trying 0 0|"},
       {[] { return write({25000, 0}); }, {kBusy}, "4107", "u0", "^WritePage: Trying 0 0|SendCIRequest: CI ERROR conRC = -1|"
        "SendCIRequest: Exit, rc = 4107|SendDiagnosticCommand: Exit, rc = 4107|WritePage: Exit, rc = 4107|"},
       // A step of 0 could never reach the limit: one attempt, not a hang.
-      {[] { return write({0, 3000000}); }, bad, "86", "u0", tries({{0, 0}})},
+      {[] { return write({0, 3000000}); }, bad, "86", "u0", "^" + lines("WritePage", {"Trying 0 0", b, "Exit, rc = 86"})},
       // Counters that wrapped round would start the wait afresh; they stop at their largest value.
       {[] { return write({2147483649u, 4294967295u}); }, bad, "86", "u0 u2147483649 u4294967295",
-       tries({{0, 0}, {2147483649u, 0}, {4294967295u, 2147483649u}})},
+       "^" + lines("WritePage", {"Trying 0 0", b, "Trying 2147483649 0", b, "Trying 4294967295 2147483649", b, "Exit, rc = 86"})},
       // A read retries a failure, and does not judge the status page.
-      {[] { std::uint8_t b[4]; return std::to_string(SES_ReadPage("ENC1", 2, 4, b)); }, {kFails, reply(), shortStatus(5)}, "0",
+      {[] { std::uint8_t p[4]; return std::to_string(SES_ReadPage("ENC1", 2, 4, p)); }, {kFails, reply(), shortStatus(5)}, "0",
        "u0 u25000", "RecvDiagnosticResult: Exit rc = 4101|ReadPage: Trying 25000 0|"},
   });
 }
@@ -205,9 +199,7 @@ TEST(SesConnection, OpenedOnDemandKeptAndOpenedAgainAfterClose) {
 // One send, the caller's wait even after a failed send, one read of page 4.
 TEST(SesStringPage, WaitsAndMapsTheCodes) {
   const auto string = [] {
-    std::uint8_t in[4] = {'.', '.', '.', '.'};
-    const std::int32_t rc = SES_ReadStringPage("ENC1", 9, kPage.data(), 4, in, 250);
-    return std::to_string(rc) + " " + std::string(in, in + 4);
+    return into4([](std::uint8_t* b) { return SES_ReadStringPage("ENC1", 9, kPage.data(), 4, b, 250); });
   };
   const std::string u = "u250000", busy = "4107 ....", failed = "4098 ....", send = "SendDiagnosticCommand: Exit, rc = ",
                     read = "RecvDiagnosticResult: Exit rc = ", is4107 = "4107|ReadStringPage: Exit, rc = 4107|",
@@ -237,9 +229,8 @@ TEST(SesRefusals, NothingIsOpenedSentOrWaitedFor) {
       {[] { return SES_DownloadFwCommit("ENC1", -1); }, "DownloadFwCommit: device number -1 outside 0 to 63"},
   };
   for (const auto& [call, reason] : rows) {
-    const std::string exit = reason.substr(0, reason.find(':')) + ": Exit, rc = 4101|";
     check({{[call] { return std::to_string(call()) + " " + nicifake::state().calls; }, {}, "4101 ", "",
-            reason + ", nothing sent|" + exit}});
+            reason + ", nothing sent|" + reason.substr(0, reason.find(':')) + ": Exit, rc = 4101|"}});
   }
 }
 

@@ -32,11 +32,7 @@ T next(std::deque<T>& script) {
 // The nothrow form the modules allocate their blocks with, failing on demand.
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
   if (fake.failAllocation > 0 && --fake.failAllocation == 0) return nullptr;
-  try {
-    return ::operator new[](n);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
+  try { return ::operator new[](n); } catch (const std::bad_alloc&) { return nullptr; }
 }
 
 extern "C" int niCIOpen(void) {
@@ -46,9 +42,8 @@ extern "C" int niCIOpen(void) {
   return rc;
 }
 
-extern "C" int niCISetOptions(niCIOptions* options, int option, uint32_t value) {
+extern "C" int niCISetOptions(niCIOptions*, int option, uint32_t value) {
   record("setopt" + std::to_string(option) + "=" + std::to_string(value));
-  if (option >= 0 && option < 3) options->value[option] = value;
   return 0;
 }
 
