@@ -53,11 +53,10 @@ void check(const std::vector<Row>& rows) {
   }
 }
 
-// Trace lines of one operation, each followed by '|'.
-std::string lines(const std::string& op, std::initializer_list<std::string> texts) {
-  std::string s;
-  for (const std::string& t : texts) s += op + ": " + t + "|";
-  return s;
+// Trace lines of one operation, each followed by '|', after start.
+std::string lines(const std::string& op, std::initializer_list<std::string> texts, std::string start = "") {
+  for (const std::string& t : texts) start += op + ": " + t + "|";
+  return start;
 }
 
 const Block kImage = [] { Block b(1500); std::iota(b.begin(), b.end(), std::uint8_t{0}); return b; }();
@@ -155,17 +154,17 @@ TEST(SesRetry, AttemptsAndWaits) {
   check({
       // Waits of 0, 1, 3, 6, 10, 15, 21, 28 and 36 steps: 3 s in all, the limit.
       {[] { return write({25000, 3000000}); }, bad, "86", "u0 u25000 u75000 u150000 u250000 u375000 u525000 u700000 u900000",
-       "^" + lines("WritePage", {"Trying 0 0", b, "Trying 25000 0", b, "Trying 50000 25000", b, "Trying 75000 100000", b,
+       lines("WritePage", {"Trying 0 0", b, "Trying 25000 0", b, "Trying 50000 25000", b, "Trying 75000 100000", b,
                                  "Trying 100000 250000", b, "Trying 125000 500000", b, "Trying 150000 875000", b,
-                                 "Trying 175000 1400000", b, "Trying 200000 2100000", b, "Exit, rc = 86"})},
+                                 "Trying 175000 1400000", b, "Trying 200000 2100000", b, "Exit, rc = 86"}, "^")},
       {[] { return write({25000, 3000000}); }, {reply(), shortStatus(0)}, "0", "u0", "^WritePage: Trying 0 0|"},
       {[] { return write({25000, 0}); }, {kBusy}, "4107", "u0", "^WritePage: Trying 0 0|SendCIRequest: CI ERROR conRC = -1|"
        "SendCIRequest: Exit, rc = 4107|SendDiagnosticCommand: Exit, rc = 4107|WritePage: Exit, rc = 4107|"},
       // A step of 0 could never reach the limit: one attempt, not a hang.
-      {[] { return write({0, 3000000}); }, bad, "86", "u0", "^" + lines("WritePage", {"Trying 0 0", b, "Exit, rc = 86"})},
+      {[] { return write({0, 3000000}); }, bad, "86", "u0", lines("WritePage", {"Trying 0 0", b, "Exit, rc = 86"}, "^")},
       // Counters that wrapped round would start the wait afresh; they stop at their largest value.
       {[] { return write({2147483649u, 4294967295u}); }, bad, "86", "u0 u2147483649 u4294967295",
-       "^" + lines("WritePage", {"Trying 0 0", b, "Trying 2147483649 0", b, "Trying 4294967295 2147483649", b, "Exit, rc = 86"})},
+       lines("WritePage", {"Trying 0 0", b, "Trying 2147483649 0", b, "Trying 4294967295 2147483649", b, "Exit, rc = 86"}, "^")},
       // A read retries a failure, and does not judge the status page.
       {[] { std::uint8_t p[4]; return std::to_string(SES_ReadPage("ENC1", 2, 4, p)); }, {kFails, reply(), shortStatus(5)}, "0",
        "u0 u25000", "RecvDiagnosticResult: Exit rc = 4101|ReadPage: Trying 25000 0|"},
@@ -189,7 +188,7 @@ TEST(SesConnection, OpenedOnDemandKeptAndOpenedAgainAfterClose) {
   };
   const std::string failed = "WritePage: Connection Failed (RC = -1)|";
   check({{calls, {}, "4097 4097 4097 4097 4097 0 0 0open open open open open open close open", "u0 u0 s20 s5",
-          "^" + failed + failed + failed + "DownloadFwTransfer: Entry SN:ENC1, Dev:5|" + failed +
+          std::string("^") + failed + failed + failed + "DownloadFwTransfer: Entry SN:ENC1, Dev:5|" + failed +
               "DownloadFwCommit: Entry SN:ENC1, Dev:5|" + failed + "ReadPage: Trying 0 0|WritePage: Trying 0 0|" +
               "CloseCIConnection: Closing CI Connection|" +
               lines("DownloadFwCommit", {"Entry SN:ENC1, Dev:5", "SendDiag Commit rc = 0", "RecvDiag ShortEncStatus rc = 0",
@@ -229,7 +228,7 @@ TEST(SesRefusals, NothingIsOpenedSentOrWaitedFor) {
       {[] { return SES_DownloadFwCommit("ENC1", -1); }, "DownloadFwCommit: device number -1 outside 0 to 63"},
   };
   for (const auto& [call, reason] : rows) {
-    check({{[call] { return std::to_string(call()) + " " + nicifake::state().calls; }, {}, "4101 ", "",
+    check({{[f = call] { return std::to_string(f()) + " " + nicifake::state().calls; }, {}, "4101 ", "",
             reason + ", nothing sent|" + reason.substr(0, reason.find(':')) + ": Exit, rc = 4101|"}});
   }
 }
@@ -243,20 +242,20 @@ TEST(SesFirmware, PagesWaitsAndTrace) {
   Sends pollsFail(11, kFails);
   pollsFail[0] = reply();
   check({
-      {transfer(0, 0), {}, "0 s9:5:40", "s10", "^" + lines(T, {"Entry SN:ENC1, Dev:0", "SendDiag Start rc = 0", "Exit, rc = 0"})},
+      {transfer(0, 0), {}, "0 s9:5:40", "s10", lines(T, {"Entry SN:ENC1, Dev:0", "SendDiag Start rc = 0", "Exit, rc = 0"}, "^")},
       {transfer(5, 503), {}, "0 s9:5:45 s512:508:05 r8/4", "s10 p503/503", ""},
       {transfer(63, 504), {}, "0 s9:5:7f s512:508:3f r8/4 s10:6:3f r8/4", "s10 p503/504 p504/504", ""},
       {transfer(5, 1006), {}, "0 s9:5:45 s512:508:05 r8/4 s512:508:05 r8/4", "s10 p503/1006 p1006/1006",
-       "^" + lines(T, {"Entry SN:ENC1, Dev:5", "SendDiag Start rc = 0",
+       lines(T, {"Entry SN:ENC1, Dev:5", "SendDiag Start rc = 0",
                        "SendDiag Data rc=0, (Sent/Total): 503 / 1006 (50.000000%)",
-                       "SendDiag Data rc=0, (Sent/Total): 1006 / 1006 (100.000000%)", "Exit, rc = 0"})},
+                       "SendDiag Data rc=0, (Sent/Total): 1006 / 1006 (100.000000%)", "Exit, rc = 0"}, "^")},
       // The first bad page ends the transfer; its progress counts it as sent.
       {transfer(5, 1500), {reply(), reply(), shortStatus(0), reply(), shortStatus(3)},
        "86 s9:5:45 s512:508:05 r8/4 s512:508:05 r8/4", "s10 p503/1500 p1006/1500",
        lines(T, {"ShortEnc Status = 3!!!!", "SendDiag Data rc=86, (Sent/Total): 1006 / 1500 (67.066667%)", "Exit, rc = 86"})},
       {transfer(5, 1006), {kBusy}, "4107 s9:5:45", "", lines(T, {"SendDiag Start rc = 4107", "Exit, rc = 4107"})},
       {commit, {}, "0 s9:5:85 r8/4", "s20 s5",
-       "^" + lines(C, {"Entry SN:ENC1, Dev:5", "SendDiag Commit rc = 0", "RecvDiag ShortEncStatus rc = 0", "Exit, rc = 0"})},
+       lines(C, {"Entry SN:ENC1, Dev:5", "SendDiag Commit rc = 0", "RecvDiag ShortEncStatus rc = 0", "Exit, rc = 0"}, "^")},
       {commit, {reply(), shortStatus(2)}, "86 s9:5:85 r8/4", "s20 s5", lines(C, {"ShortEnc Status = 2!!!!", "Exit, rc = 86"})},
       {commit, {reply(), kFails, kBusy, shortStatus(0)}, "0 s9:5:85 r8/4 r8/4 r8/4", "s20 s5", lines(C, {"Exit, rc = 0"})},
       {commit, pollsFail, "4101 s9:5:85 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4", "s20",
