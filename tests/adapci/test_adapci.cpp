@@ -1,161 +1,80 @@
-// The exchange of one adapter request block, against the fake library.
-#include <cstdlib>
-#include <ostream>
-#include <string>
-#include <vector>
-
+// The exchange of one adapter request block against the fake library: the
+// exchange code of each way it goes, the library calls in their order, what
+// is copied back over the block, and the trace lines.
 #include <gtest/gtest.h>
 
 #include "adapci/kivadapci.h"
-#include "debug/kivdebug.h"
+#include "kivblocks.h"
 #include "kivtestsupport.h"
 #include "nicifake.h"
 
 namespace {
 
 namespace ARB = AdapterRequestBlock;
-using kiv::wire::get16be;
-using kiv::wire::put16be;
-using kiv::wire::put8;
-using Block = std::vector<std::uint8_t>;
 
-Block requestBlock(std::size_t size) {
-  Block b(size, 0);
-  put16be(b, ARB::kBlockKind, 1);
-  kiv::wire::put32be(b, ARB::kBlockSize, static_cast<std::uint32_t>(size));
-  return b;
+// An answer with the application result and one more header byte set, and
+// two marks that show how far it was copied back: the low byte of the block
+// kind (byte 1) and the first byte of the data area.
+nicifake::Send answer(std::int16_t app, std::size_t at = 0, std::uint8_t value = 0,
+                      std::optional<std::uint32_t> size = {}, int rc = 0) {
+  return {rc, 5, 0, [=](std::vector<std::uint8_t>& b) {
+            kiv::wire::put16be(b, ARB::kApplicationResult, static_cast<std::uint16_t>(app));
+            b[at] |= value;
+            b[1] = 0x77;
+            b[ARB::kData] = 0xAB;
+          }, size};
 }
 
-auto answerWith(std::int16_t app, std::uint8_t network = 0, std::uint8_t directive = 0) {
-  return [=](Block& a) {
-    put16be(a, ARB::kApplicationResult, static_cast<std::uint16_t>(app));
-    put8(a, ARB::kNetworkResult, network);
-    put8(a, ARB::kDirectiveStatus, directive);
-    put8(a, ARB::kData + 4, 0xAB);  // some answer data
+std::string answered(const std::string& size, int network, int app, const std::string& code) {
+  return "requestSize: 192|headersize =20|requestSize: " + size + "|Network result    : " + std::to_string(network) +
+         "|Application result: " + std::to_string(app) + (code.empty() ? "|" : "|SendAdapCIRequest: exit (RC = " + code + ")|");
+}
+
+// Each row: the results of open and close, the n-th nothrow allocation
+// that fails (0: none), the send; then the code, the calls, the two marks,
+// and the trace lines (module left out) each followed by '|'.
+TEST(Exchange, CodeCallsCopyAndTrace) {
+  struct Row { int open, close, failAllocation; nicifake::Send send; std::string out, trace; };
+  const std::string calls = " open setopt2=1 setopt0=1 setopt1=0 send size request close ",
+                    answerOf = "SendAdapCIRequest: answer of ",
+                    incomplete = " bytes, 192 expected|SendAdapCIRequest: exit (RC = 15)|";
+  const Row rows[] = {
+      {0, 0, 0, answer(0), "0" + calls + "77:ab", answered("192", 0, 0, "0")},
+      {5, 0, 0, answer(0), "10 open 01:01", "requestSize: 192|"},
+      {0, 0, 0, answer(1), "13" + calls + "77:ab", answered("192", 0, 1, "13")},
+      {0, 0, 0, answer(-689), "13" + calls + "77:ab", answered("192", 0, -689, "13")},
+      {0, 0, 0, answer(0, ARB::kNetworkResult, 7), "13" + calls + "77:ab", answered("192", 7, 0, "13")},
+      {0, 0, 0, answer(0, ARB::kResultWordFirstByte, 1), "13" + calls + "77:ab", answered("192", 0, 0, "13")},
+      {0, 0, 0, answer(-8, ARB::kDirectiveStatus, 253), "12" + calls + "77:ab", answered("192", 0, -8, "12")},
+      {0, 9, 0, answer(0), "14" + calls + "77:ab", answered("192", 0, 0, "14")},
+      {0, 9, 0, answer(0, ARB::kDirectiveStatus, 1), "14" + calls + "77:ab", answered("192", 0, 0, "14")},
+      // A failed send: what the library reports is still copied and traced.
+      {0, 9, 0, answer(-3, 0, 0, {}, -1), "11" + calls + "01:01", answered("0", 0, 0, "")},
+      {0, 0, 0, answer(-3, 0, 0, 192, -1), "11" + calls + "77:ab", answered("192", 0, -3, "")},
+      // Less than the block came back: the rest still holds the request.
+      {0, 9, 0, answer(-3, 0, 0, 0), "15" + calls + "01:01", answered("0", 0, 0, "") + answerOf + "0" + incomplete},
+      {0, 0, 0, answer(-3, 0, 0, 100), "15" + calls + "77:01", answered("100", 0, 0, "") + answerOf + "100" + incomplete},
+      // More than the block holds is reported: only the block is written.
+      {0, 0, 0, answer(0, 0, 0, 100000), "0" + calls + "77:ab", "requestSize: 192|headersize =20|requestSize: 100000|"
+       "SendAdapCIRequest: answer of 100000 bytes cut to 192|Network result    : 0|Application result: 0|"
+       "SendAdapCIRequest: exit (RC = 0)|"},
+      {0, 0, 1, answer(0), "11 open setopt2=1 setopt0=1 setopt1=0 close 01:01",
+       "requestSize: 192|SendAdapCIRequest: no reply buffer of 192 bytes, nothing sent|"},
   };
-}
-
-nicifake::Send sendOf(std::function<void(Block&)> answer, std::optional<std::uint32_t> size = std::nullopt,
-                      int rc = 0, int err = 0) {
-  nicifake::Send s;
-  s.answer = std::move(answer);
-  s.size = size;
-  s.rc = rc;
-  s.err = err;
-  return s;
-}
-
-struct Case {
-  const char* name;
-  std::vector<int> openResults;
-  std::vector<int> closeResults;
-  nicifake::Send send;
-  std::int32_t expectedCode;
-  const char* expectedCalls;
-  std::vector<std::string> expectedEvents;
-};
-
-// Test lists show the case's name, not its bytes.
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-class ExchangeTest : public ::testing::TestWithParam<Case> {};
-
-TEST_P(ExchangeTest, CodeCallsAndTrace) {
-  const Case& c = GetParam();
-  kivtest::TempDir tmp;
-  const std::string dir = tmp.path();
-  kivtest::ChildResult r = kivtest::runInChild([&] {
-    KIV_DebugDir = dir.c_str();
-    KIV_OpenTraceFile("adapcitest");
-    nicifake::reset();
-    for (int v : c.openResults) nicifake::state().openResults.push_back(v);
-    for (int v : c.closeResults) nicifake::state().closeResults.push_back(v);
-    nicifake::state().sends.push_back(c.send);
-    Block b = requestBlock(192);
-    std::int32_t code = SendAdapCIRequest(192, 0, b.data());
-    std::printf("%d|%s|%d|%02x", code, nicifake::callNames().c_str(), nicifake::state().openConnections,
-                b[ARB::kData + 4]);
-    std::exit(0);
-  });
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, r.out.rfind('|')),
-            std::to_string(c.expectedCode) + "|" + c.expectedCalls + "|0");
-  EXPECT_EQ(kivtest::traceEvents(kivtest::readOnlyTrace(dir)), c.expectedEvents);
-}
-
-const char* kFullCalls = "open setopt setopt setopt send size request close";
-std::vector<std::string> answered(int network, int app, const char* exit) {
-  std::vector<std::string> e = {"kivadapci:requestSize: 192", "kivadapci:headersize =20",
-                                "kivadapci:requestSize: 192",
-                                "kivadapci:Network result    : " + std::to_string(network),
-                                "kivadapci:Application result: " + std::to_string(app)};
-  if (exit != nullptr) e.push_back(std::string("kivadapci:SendAdapCIRequest: exit (RC = ") + exit + ")");
-  return e;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Codes, ExchangeTest,
-    ::testing::Values(
-        Case{"Clean", {}, {}, sendOf(answerWith(0)), 0, kFullCalls, answered(0, 0, "0")},
-        Case{"OpenFails", {5}, {}, nicifake::Send{}, 10, "open", {"kivadapci:requestSize: 192"}},
-        Case{"Warning", {}, {}, sendOf(answerWith(1)), 13, kFullCalls, answered(0, 1, "13")},
-        Case{"LoopDown", {}, {}, sendOf(answerWith(-689)), 13, kFullCalls, answered(0, -689, "13")},
-        Case{"NetworkResult", {}, {}, sendOf(answerWith(0, 7)), 13, kFullCalls, answered(7, 0, "13")},
-        Case{"DirectiveBeforeResultWord", {}, {}, sendOf(answerWith(-8, 0, 253)), 12, kFullCalls,
-             answered(0, -8, "12")},
-        Case{"CloseFails", {}, {9}, sendOf(answerWith(0)), 14, kFullCalls, answered(0, 0, "14")},
-        Case{"CloseFailsAfterDirective", {}, {9}, sendOf(answerWith(0, 0, 1)), 14, kFullCalls,
-             answered(0, 0, "14")},
-        Case{"SendFailsNoAnswer", {}, {9}, sendOf(nullptr, std::nullopt, -1, 5), 11, kFullCalls,
-             {"kivadapci:requestSize: 192", "kivadapci:headersize =20", "kivadapci:requestSize: 0",
-              "kivadapci:Network result    : 0", "kivadapci:Application result: 0"}},
-        Case{"SendFailsWithAnswer", {}, {}, sendOf(answerWith(-3), 192, -1, 5), 11,
-             kFullCalls, answered(0, -3, nullptr)}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Exchange, OptionsAreSetInOrderAndTheReplyBufferIsSet) {
-  kivtest::ChildResult r = kivtest::runInChild([] {
-    nicifake::reset();
-    Block b = requestBlock(3216);
-    SendAdapCIRequest(3216, 0, b.data());
-    const auto& calls = nicifake::state().calls;
-    std::printf("%d=%u %d=%u %d=%u %d %u", calls[1].option, calls[1].value, calls[2].option, calls[2].value,
-                calls[3].option, calls[3].value, nicifake::state().replyBuffers[0] != nullptr,
-                nicifake::state().sentSizes[0]);
-    std::exit(0);
-  });
-  EXPECT_EQ(r.out, "2=1 0=1 1=0 1 3216");
-}
-
-// Whatever size the library reports, no more than the block holds is
-// copied into it (the sanitizer build turns an overrun into a failure).
-TEST(Exchange, ReportedSizeBeyondTheBlockIsCutToTheBlock) {
-  nicifake::reset();
-  nicifake::state().sends.push_back(sendOf(answerWith(0), 100000));
-  Block b = requestBlock(192);
-  b.shrink_to_fit();
-  EXPECT_EQ(SendAdapCIRequest(192, 0, b.data()), 0);
-  EXPECT_EQ(b.size(), 192u);
-  EXPECT_EQ(nicifake::state().openConnections, 0);
-}
-
-TEST(Exchange, AnswerOfSizeZeroLeavesTheBlockAsSent) {
-  nicifake::reset();
-  nicifake::state().sends.push_back(sendOf(answerWith(-689), 0));
-  Block b = requestBlock(192);
-  Block sent = b;
-  // Nothing came back: the block is as sent, and no answer is claimed.
-  EXPECT_EQ(SendAdapCIRequest(192, 0, b.data()), 15);
-  EXPECT_EQ(b, sent);
-}
-
-TEST(Exchange, ShortAnswerIsCopiedOverTheStartOnly) {
-  nicifake::reset();
-  nicifake::state().sends.push_back(sendOf([](Block& a) { a[0] = 0x55; a[191] = 0x66; }, 1));
-  Block b = requestBlock(192);
-  EXPECT_EQ(SendAdapCIRequest(192, 0, b.data()), 15);
-  EXPECT_EQ(b[0], 0x55);
-  EXPECT_EQ(b[191], 0);
+  for (const Row& row : rows) {
+    kivtest::Traced t = kivtest::runTraced([&] {
+      std::vector<std::uint8_t> block = kivtest::blocks::serviceMode(1, 1);
+      nicifake::state() = {.openResults = {row.open}, .closeResults = {row.close}, .sends = {row.send},
+                           .failAllocation = row.failAllocation};
+      const std::int32_t code = SendAdapCIRequest(192, 0, block.data());
+      std::printf("%d %s %02x:%02x%s", code, nicifake::state().calls.c_str(), block[1], block[ARB::kData],
+                  nicifake::state().openConnections == 0 ? "" : " (left open)");
+    });
+    std::string trace;
+    for (const std::string& e : t.events) trace += e.substr(e.find(':') + 1) + "|";
+    EXPECT_EQ(t.out, row.out) << row.trace;
+    EXPECT_EQ(trace, row.trace);
+  }
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// ParseParams on arbitrary argument vectors: NUL bytes separate the
-// arguments. A parse either accepts a complete, consistent command line or
+// ParseParams on arbitrary argument vectors, NUL bytes between the
+// arguments: a parse either accepts a complete, consistent command line or
 // rejects it with 11.
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -11,28 +9,19 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> args{"kivservicemode"};
-  std::string current;
+  if (size > 0) args.emplace_back();
   for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      args.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(data[i]));
-    }
+    if (data[i] == 0) args.emplace_back();
+    else args.back().push_back(static_cast<char>(data[i]));
   }
-  if (size > 0) args.push_back(current);
-  if (args.size() > 64) return 0;
   std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
+  for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-
   szCmdName = "kivservicemode";
   ResetParams();
-  std::int32_t rc = ParseParams(static_cast<int>(args.size()), argv.data());
-  if (rc != 0 && rc != 11) std::abort();
-  if (rc == 0) {
-    bool oneAction = (queryMode == 1) != (bServiceMode == 0 || bServiceMode == 1);
-    if (adapterDeviceParam == nullptr || nAdapterPortNumber < 1 || nAdapterPortNumber > 4 || !oneAction) std::abort();
-  }
+  const std::int32_t rc = ParseParams(static_cast<int>(args.size()), argv.data());
+  const bool oneAction = (queryMode == 1) != (bServiceMode == 0 || bServiceMode == 1);
+  const bool complete = adapterDeviceParam != nullptr && nAdapterPortNumber >= 1 && nAdapterPortNumber <= 4 && oneAction;
+  if (rc != 11 && (rc != 0 || !complete)) std::abort();
   return 0;
 }

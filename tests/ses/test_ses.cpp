@@ -1,512 +1,274 @@
-// Enclosure page access against the fake library: the request blocks byte
-// for byte, the judging of answers, the retry schedule and its waits, the
-// connection kept across operations, firmware download and the refusals.
+// The enclosure module against the fake library: its request blocks byte
+// for byte, how it judges an answer, the retry schedule and every wait, the
+// connection kept across operations, the string page, the refusals and the
+// firmware download pages.
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <functional>
-#include <initializer_list>
+#include <numeric>
 #include <regex>
-#include <string>
-#include <vector>
 
+#include "kivblocks.h"
+#include "kivtestsupport.h"
 #include "nicifake.h"
 #include "ses/kivses.h"
-#include "sestest.h"
 
 namespace {
 
 using Block = std::vector<std::uint8_t>;
-using Events = std::vector<std::string>;
+using Sends = std::vector<nicifake::Send>;
+namespace SRB = SesRequestBlock;
 
-void set(Block& b, std::size_t at, std::initializer_list<std::uint8_t> bytes) {
-  for (std::uint8_t v : bytes) b.at(at++) = v;
+// The start page of a download to device 5, which the write tests send
+// too, and the page that comes back when one is read.
+const Block kPage{0x04, 0x00, 0x00, 0x05, 0x3C, 0x00, 0x00, 0x00, 0x45}, kAbcd{'a', 'b', 'c', 'd'};
+
+// An answer with bytes set from `at` (a page comes back at SRB::kPage), the
+// send's result and errno, the reply status, and the size reported.
+nicifake::Send reply(std::size_t at = 0, Block bytes = {}, int rc = 0, int err = 0, int status = 0,
+                     std::optional<std::uint32_t> size = {}) {
+  return {rc, err, status, [=](Block& b) { std::copy(bytes.begin(), bytes.end(), b.begin() + at); }, size};
 }
+nicifake::Send shortStatus(std::uint8_t value) { return reply(SRB::kPage + 1, {value}); }
+const nicifake::Send kBusy = reply(0, {}, -1, EBUSY), kFails = reply(0, {}, -1, EIO);
 
-// A 24-byte area descriptor: kind, 15 zero bytes, offset and length.
-void area(Block& b, std::size_t at, std::uint8_t kind, std::uint32_t offset, std::uint32_t length) {
-  b.at(at) = kind;
-  for (int i = 0; i < 4; ++i) {
-    b.at(at + 16 + i) = static_cast<std::uint8_t>(offset >> (24 - 8 * i));
-    b.at(at + 20 + i) = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+// A call with the library's answers, and what follows: what it returns, the
+// waits, and how the trace ends: "^" for its start, then its lines, each
+// followed by '|', without the module, the source line and the "SES_" of
+// the function names. failAllocation n: the n-th block or reply buffer
+// cannot be allocated.
+struct Row { std::function<std::string()> call; Sends sends; std::string out, waits, traceEnd; int failAllocation = 0; };
+const std::regex kDrop("kivses:([0-9]+ )?|SES_");
+void check(const std::vector<Row>& rows) {
+  for (const Row& row : rows) {
+    kivtest::Traced t = kivtest::runTraced([&] {
+      nicifake::state() = {.sends = {row.sends.begin(), row.sends.end()}, .failAllocation = row.failAllocation};
+      std::fputs(row.call().c_str(), stdout);
+    });
+    std::string trace = "^";
+    for (const std::string& e : t.events) trace += std::regex_replace(e, kDrop, "") + "|";
+    EXPECT_EQ(t.out, row.out);
+    EXPECT_EQ(t.waits, row.waits) << row.out;
+    EXPECT_TRUE(trace.ends_with(row.traceEnd)) << row.out << "\n" << trace;
   }
 }
 
-// The fixed header of a request block of the given size for "ENC1".
-Block header(std::size_t size) {
-  Block b(size, 0);
-  set(b, 0, {0x00, 0x02});
-  set(b, 4, {0x00, 0x00, static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)});
-  set(b, 10, {'E', 'N', 'C', '1', 0});
-  set(b, 152, {0x00, 59, 0x00, 0x02});
-  set(b, 190, {0x00, 0x01});
-  return b;
+// Trace lines of one operation, each followed by '|', after start.
+std::string lines(const std::string& op, std::initializer_list<std::string> texts, std::string start = "") {
+  for (const std::string& t : texts) start += op + ": " + t + "|";
+  return start;
 }
 
-// The data address is the only field that depends on where the block lay.
-void takeAddress(Block& expected, const Block& sent) {
-  for (std::size_t i = 176; i < 184; ++i) expected[i] = sent[i];
-}
+const Block kImage = [] { Block b(1500); std::iota(b.begin(), b.end(), std::uint8_t{0}); return b; }();
 
-nicifake::Send answering(std::function<void(Block&)> f) {
-  nicifake::Send s;
-  s.answer = std::move(f);
-  return s;
-}
-nicifake::Send status(std::uint8_t value) {
-  return answering([=](Block& a) { a.at(205) = value; });
-}
-nicifake::Send failedSend(int err) {
-  nicifake::Send s;
-  s.rc = -1;
-  s.err = err;
-  return s;
-}
-void queue(std::initializer_list<nicifake::Send> sends) {
-  for (const nicifake::Send& s : sends) nicifake::state().sends.push_back(s);
-}
-
-const std::uint8_t kPage9[9] = {0x04, 0x00, 0x00, 0x05, 0x3C, 0x00, 0x00, 0x00, 0x45};
-
-TEST(SesBlocks, SendOfNineBytesAndReceiveOfPageEight) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
-    std::printf("%d %d\n", SES_WritePage("ENC1", 9, kPage9), 0);
-    const auto& blocks = nicifake::state().sentBlocks;
-    for (const Block& b : blocks) {
-      for (std::uint8_t v : b) std::printf("%02x", v);
-      std::printf("\n");
+// Each request sent, compared byte for byte with the one of kivblocks.h for
+// serial and the block's own data address: " r8/4" a RECEIVE DIAGNOSTIC
+// RESULTS of 4 bytes of page 8, " s9:5:45" a SEND DIAGNOSTIC of a 9-byte
+// download page with page length 5 and byte 8 0x45, followed by "!" when
+// its image bytes are not kImage's next ones; " ?" any other block.
+std::string sent(const std::string& serial = "ENC1") {
+  const nicifake::State& s = nicifake::state();
+  std::string out;
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < s.sentBlocks.size(); ++i) {
+    const Block& b = s.sentBlocks[i];
+    const std::uint64_t data = s.sentAddresses[i] + SRB::kData;
+    const unsigned L = kiv::wire::get16be(b, SRB::kCdb + SRB::kCdbLength), code = b[SRB::kCdb + SRB::kCdbPageCode];
+    const Block page(b.begin() + SRB::kPage, b.begin() + static_cast<std::ptrdiff_t>(std::min(SRB::kPage + L, b.size())));
+    char text[48] = " ?";
+    if (b == kivtest::blocks::receiveDiagnostic(serial, static_cast<int>(code), L, data)) {
+      std::snprintf(text, sizeof text, " r%u/%u", code, L);
+    } else if (L >= 9 && b == kivtest::blocks::sendDiagnostic(serial, page, data)) {
+      const bool image = std::equal(page.begin() + 9, page.end(), kImage.begin() + static_cast<std::ptrdiff_t>(at));
+      std::snprintf(text, sizeof text, " s%u:%u:%02x%s", L, page[2] << 8 | page[3], page[8], image ? "" : "!");
+      at += L - 9;
     }
-  });
-  ASSERT_EQ(r.status, 0);
-  std::vector<Block> sent;
-  std::size_t at = r.out.find('\n') + 1;
-  while (at < r.out.size()) {
-    std::size_t end = r.out.find('\n', at);
-    Block b;
-    for (std::size_t i = at; i + 1 < end; i += 2) b.push_back(static_cast<std::uint8_t>(std::stoi(r.out.substr(i, 2), nullptr, 16)));
-    sent.push_back(b);
-    at = end + 1;
+    out += text;
   }
-  EXPECT_EQ(r.out.substr(0, 4), "0 0\n");
-  ASSERT_EQ(sent.size(), 2u);
-
-  Block send = header(252);
-  area(send, 56, 8, 0, 20);
-  area(send, 80, 8, 20, 9);
-  area(send, 104, 1, 0, 0);
-  area(send, 128, 8, 29, 36);
-  set(send, 192, {0x1D, 0x10, 0x00, 0x00, 0x09, 0x00});
-  set(send, 204, {0x04, 0x00, 0x00, 0x05, 0x3C, 0x00, 0x00, 0x00, 0x45});
-  takeAddress(send, sent[0]);
-  EXPECT_EQ(sent[0], send);
-
-  Block receive = header(244);
-  area(receive, 56, 8, 0, 20);
-  area(receive, 80, 1, 0, 0);
-  area(receive, 104, 8, 20, 4);
-  area(receive, 128, 8, 24, 36);
-  set(receive, 192, {0x1C, 0x01, 0x08, 0x00, 0x04, 0x00});
-  takeAddress(receive, sent[1]);
-  EXPECT_EQ(sent[1], receive);
-  // Each block names its own data area, eight bytes wide.
-  EXPECT_NE(Block(sent[0].begin() + 176, sent[0].begin() + 184), Block(8, 0));
+  return out;
 }
 
-TEST(SesBlocks, SizesFollowThePageLength) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
-    std::uint8_t page[5] = {};
-    for (std::uint32_t L = 0; L <= 5; ++L) SES_ReadPage("ENC1", 2, L, page);
-    for (std::uint32_t s : nicifake::state().sentSizes) std::printf("%u ", s);
-  });
-  // Each read is the page, then the four-byte status page (244 bytes).
-  EXPECT_EQ(r.out, "240 244 244 244 244 244 244 244 244 244 248 244 ");
+// The code, then the requests sent.
+std::string after(std::int32_t rc) { return std::to_string(rc) + sent(); }
+
+// The code of op on a buffer of four dots, then the buffer.
+std::string into4(std::int32_t (*op)(std::uint8_t*)) {
+  std::uint8_t b[4] = {'.', '.', '.', '.'};
+  const std::int32_t rc = op(b);
+  return std::to_string(rc) + " " + std::string(b, b + 4);
 }
 
-struct AnswerCase {
-  const char* name;
-  nicifake::Send send;
-  std::int32_t rc;
-  Events events;
-};
-void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
-
-class SesAnswers : public ::testing::TestWithParam<AnswerCase> {};
-
-// One receive with no retries: the code, the trace, and a buffer that only
-// a good answer may change.
-TEST_P(SesAnswers, ReadJudgesTheAnswer) {
-  const AnswerCase& c = GetParam();
-  sestest::Run r = sestest::run([&] {
-    nicifake::reset();
-    queue({c.send, status(0)});
-    SESRetryOne.limit = 0;
-    std::uint8_t buffer[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-    std::int32_t rc = SES_ReadPage("ENC1", 2, 4, buffer);
-    std::printf("%d %02x%02x%02x%02x", rc, buffer[0], buffer[1], buffer[2], buffer[3]);
-  });
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::to_string(c.rc) + (c.rc == 0 ? " 01020304" : " aaaaaaaa"));
-  Events expected{"kivses:SES_ReadPage: Trying 0 0"};
-  expected.insert(expected.end(), c.events.begin(), c.events.end());
-  if (c.rc != 0) expected.push_back("kivses:SES_ReadPage: Exit, rc = " + std::to_string(c.rc));
-  EXPECT_EQ(r.events, expected);
-}
-
-auto page = [](Block& a) { set(a, 204, {1, 2, 3, 4}); };
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SesAnswers,
-    ::testing::Values(
-        AnswerCase{"Good", answering(page), 0, {}},
-        AnswerCase{"Busy", failedSend(EBUSY), 4107,
-                   {"kivses:SES_SendCIRequest: CI ERROR conRC = -1", "kivses:SES_SendCIRequest: Exit, rc = 4107",
-                    "kivses:SES_RecvDiagnosticResult: Exit rc = 4107"}},
-        AnswerCase{"SendFails", failedSend(EIO), 4101,
-                   {"kivses:SES_SendCIRequest: CI ERROR conRC = -1", "kivses:SES_SendCIRequest: Exit, rc = 4101",
-                    "kivses:SES_RecvDiagnosticResult: Exit rc = 4101"}},
-        AnswerCase{"ReplyStatus",
-                   [] {
-                     nicifake::Send s = answering(page);
-                     s.replyStatus = 7;
-                     return s;
-                   }(),
-                   4101,
-                   {"kivses:SES_SendCIRequest: CI ERROR responseStatus = 7",
-                    "kivses:SES_RecvDiagnosticResult: Exit rc = 4101"}},
-        AnswerCase{"DirectiveHidesResults",
-                   answering([](Block& a) { set(a, 48, {0xFD, 0, 0, 0, 0, 9, 0xFF, 0xF8}); }), 4101,
-                   {"kivses:Directive failed : -3", "kivses:SES_SendCIRequest: Exit, rc = 4101",
-                    "kivses:SES_RecvDiagnosticResult: Exit rc = 4101"}},
-        AnswerCase{"ResultWord", answering([](Block& a) { set(a, 53, {200, 0xFD, 0x4F}); }), 4101,
-                   {"kivses:Network result    : 200", "kivses:Application result: -689",
-                    "kivses:SES_SendCIRequest: Exit, rc = 4101", "kivses:SES_RecvDiagnosticResult: Exit rc = 4101"}},
-        AnswerCase{"FirstResultByteAlone", answering([](Block& a) { set(a, 52, {1}); }), 4101,
-                   {"kivses:Network result    : 0", "kivses:Application result: 0",
-                    "kivses:SES_SendCIRequest: Exit, rc = 4101", "kivses:SES_RecvDiagnosticResult: Exit rc = 4101"}},
-        AnswerCase{"OversizedAnswerIsCut",
-                   [] {
-                     nicifake::Send s = answering(page);
-                     s.size = 100000;
-                     return s;
-                   }(),
-                   0, {"kivses:SES_SendCIRequest: answer of 100000 bytes cut to 244"}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(SesRetry, WriteRetriesOnTheScheduleUntilTheLimit) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
-    for (int i = 0; i < 20; ++i) queue({nicifake::Send{}, status(3)});
-    std::int32_t rc = SES_WritePage("ENC1", 9, kPage9);
-    std::printf("%d|%s|%s", rc, sestest::waitList().c_str(), nicifake::callNames().c_str());
-  });
-  ASSERT_EQ(r.status, 0);
-  // Waits of 0, 1, 3, 6, 10, 15, 21, 28 and 36 steps of 25000 microseconds.
-  EXPECT_EQ(r.out.substr(0, r.out.rfind('|')),
-            "86|u0 u25000 u75000 u150000 u250000 u375000 u525000 u700000 u900000");
-  Events expected;
-  const std::pair<unsigned, unsigned> trying[] = {{0, 0},        {25000, 0},      {50000, 25000},
-                                                  {75000, 100000}, {100000, 250000}, {125000, 500000},
-                                                  {150000, 875000}, {175000, 1400000}, {200000, 2100000}};
-  for (auto [steps, waited] : trying) {
-    expected.push_back("kivses:SES_WritePage: Trying " + std::to_string(steps) + " " + std::to_string(waited));
-    expected.push_back("kivses:SES_WritePage: ShortEnc Status = 3!!!!");
-  }
-  expected.push_back("kivses:SES_WritePage: Exit, rc = 86");
-  EXPECT_EQ(r.events, expected);
-  // One open for all nine attempts, and the connection stays open.
-  EXPECT_EQ(r.out.substr(r.out.rfind('|') + 1).find("open"), 0u);
-  EXPECT_EQ(r.out.find("close"), std::string::npos);
-}
-
-TEST(SesRetry, SuccessAtOnceAndOneAttemptSchedules) {
-  struct Case {
-    SESRetrySchedule schedule;
-    std::vector<nicifake::Send> sends;
-    const char* out;
-    Events events;
-  };
-  const Case cases[] = {
-      {{25000, 3000000}, {nicifake::Send{}, status(0)}, "0|u0", {"kivses:SES_WritePage: Trying 0 0"}},
-      {{25000, 0}, {failedSend(EBUSY)}, "4107|u0",
-       {"kivses:SES_WritePage: Trying 0 0", "kivses:SES_SendCIRequest: CI ERROR conRC = -1",
-        "kivses:SES_SendCIRequest: Exit, rc = 4107", "kivses:SES_SendDiagnosticCommand: Exit, rc = 4107",
-        "kivses:SES_WritePage: Exit, rc = 4107"}},
-      // A step of 0 could never reach the limit: one attempt, not a hang.
-      {{0, 3000000}, {nicifake::Send{}, status(1)}, "86|u0",
-       {"kivses:SES_WritePage: Trying 0 0", "kivses:SES_WritePage: ShortEnc Status = 1!!!!",
-        "kivses:SES_WritePage: Exit, rc = 86"}},
-      // Counters that wrapped round would start the wait afresh; capped, the
-      // time waited reaches the limit at the third attempt.
-      {{2147483649u, 4294967295u},
-       {nicifake::Send{}, status(1), nicifake::Send{}, status(1), nicifake::Send{}, status(1)},
-       "86|u0 u2147483649 u4294967295",
-       {"kivses:SES_WritePage: Trying 0 0", "kivses:SES_WritePage: ShortEnc Status = 1!!!!",
-        "kivses:SES_WritePage: Trying 2147483649 0", "kivses:SES_WritePage: ShortEnc Status = 1!!!!",
-        "kivses:SES_WritePage: Trying 4294967295 2147483649", "kivses:SES_WritePage: ShortEnc Status = 1!!!!",
-        "kivses:SES_WritePage: Exit, rc = 86"}},
-  };
-  for (const Case& c : cases) {
-    sestest::Run r = sestest::run([&] {
-      nicifake::reset();
-      SESRetryOne = c.schedule;
-      for (const nicifake::Send& send : c.sends) nicifake::state().sends.push_back(send);
-      std::int32_t rc = SES_WritePage("ENC1", 9, kPage9);
-      std::printf("%d|%s", rc, sestest::waitList().c_str());
-    });
-    EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.events, c.events);
-  }
-}
-
-TEST(SesRetry, ReadIgnoresTheStatusAndRetriesFailures) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
-    queue({failedSend(EIO), answering(page), status(5)});
-    std::uint8_t buffer[4] = {};
-    std::int32_t rc = SES_ReadPage("ENC1", 2, 4, buffer);
-    std::printf("%d|%s", rc, sestest::waitList().c_str());
-  });
-  EXPECT_EQ(r.out, "0|u0 u25000");
-  EXPECT_EQ(r.events.front(), "kivses:SES_ReadPage: Trying 0 0");
-  EXPECT_EQ(r.events.back(), "kivses:SES_ReadPage: Trying 25000 0");
-}
-
-TEST(SesConnection, OpenOnDemandKeptAndReopenedAfterClose) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
-    nicifake::state().openResults = {-1, 0, 0};
-    std::uint8_t buffer[4] = {};
-    std::printf("%d ", SES_ReadPage("ENC1", 2, 4, buffer));  // the open fails
-    std::printf("%d ", SES_ReadPage("ENC1", 2, 4, buffer));  // opens
-    std::printf("%d ", SES_WritePage("ENC1", 9, kPage9));    // reuses it
-    SES_CloseCIConnection();
-    SES_CloseCIConnection();  // already closed: nothing
-    std::printf("%d ", SES_DownloadFwCommit("ENC1", 5));     // opens again
-    std::printf("%d %d %d", nicifake::state().openCount, nicifake::state().closeCount,
-                nicifake::state().openConnections);
-  });
-  EXPECT_EQ(r.out, "4097 0 0 0 3 1 1");
-  EXPECT_EQ(r.events[0], "kivses:SES_WritePage: Connection Failed (RC = -1)");
-  int closing = 0;
-  for (const std::string& e : r.events) closing += e == "kivses:SES_CloseCIConnection: Closing CI Connection";
-  EXPECT_EQ(closing, 1);
-}
-
-TEST(SesStringPage, WaitsEvenAfterAFailedSendAndMapsCodes) {
-  struct Case {
-    nicifake::Send send;
-    const char* out;
-  };
-  const Case cases[] = {
-      {answering([](Block&) {}), "0|u250000|8 "},
-      {failedSend(EBUSY), "4107|u250000|"},
-      {failedSend(EIO), "4098|u250000|"},
-      {answering([](Block& a) { set(a, 48, {1}); }), "4098|u250000|"},
-  };
-  for (const Case& c : cases) {
-    sestest::Run r = sestest::run([&] {
-      nicifake::reset();
-      queue({c.send, answering([](Block& a) { set(a, 204, {4, 0, 0, 4, 'a', 'b', 'c', 'd'}); })});
-      std::uint8_t in[8] = {};
-      std::int32_t rc = SES_ReadStringPage("ENC1", 9, kPage9, 8, in, 250);
-      std::printf("%d|%s|", rc, sestest::waitList().c_str());
-      if (rc == 0) std::printf("%u ", static_cast<unsigned>(in[3] + in[0]));
-    });
-    EXPECT_EQ(r.out, c.out);
-    if (std::string(c.out).starts_with("0|")) continue;
-    EXPECT_EQ(r.events.back(), "kivses:SES_ReadStringPage: Exit, rc = " + std::string(c.out).substr(0, 4));
-  }
-}
-
-// Refused before the connection is even opened: 4101 at once, with the
-// reason and the operation's exit line, and no attempt, send or wait.
-TEST(SesRefusals, NothingIsOpenedSentOrWaitedFor) {
-  struct Case {
-    std::function<std::int32_t()> call;
-    const char* reason;
-    const char* op;
-  };
-  static std::uint8_t big[65536];
-  static const std::string longSerial(38, 'S');
-  const Case cases[] = {
-      {[] { return SES_WritePage(longSerial.c_str(), 9, kPage9); },
-       "serial number longer than 37 characters, nothing sent", "SES_WritePage"},
-      {[] { return SES_WritePage("ENC1", 65536, big); }, "length 65536 over 65535, nothing sent", "SES_WritePage"},
-      {[] { return SES_ReadPage(nullptr, 2, 4, big); }, "no serial number, nothing sent", "SES_ReadPage"},
-      {[] { return SES_ReadPage("ENC1", 2, 4, nullptr); }, "no buffer for 4 bytes, nothing sent", "SES_ReadPage"},
-      {[] { return SES_ReadStringPage(longSerial.c_str(), 9, kPage9, 8, big, 250); },
-       "serial number longer than 37 characters, nothing sent", "SES_ReadStringPage"},
-      {[] { return SES_ReadStringPage("ENC1", 9, kPage9, 65536, big, 250); }, "length 65536 over 65535, nothing sent",
-       "SES_ReadStringPage"},
-      {[] { return SES_DownloadFwTransfer("ENC1", 64, big, 10); }, "device number 64 outside 0 to 63, nothing sent",
-       "SES_DownloadFwTransfer"},
-      {[] { return SES_DownloadFwTransfer(longSerial.c_str(), 5, big, 10); },
-       "serial number longer than 37 characters, nothing sent", "SES_DownloadFwTransfer"},
-      {[] { return SES_DownloadFwTransfer("ENC1", 5, nullptr, 10); }, "no image for 10 bytes, nothing sent",
-       "SES_DownloadFwTransfer"},
-      {[] { return SES_DownloadFwCommit("ENC1", -1); }, "device number -1 outside 0 to 63, nothing sent",
-       "SES_DownloadFwCommit"},
-  };
-  for (const Case& c : cases) {
-    sestest::Run r = sestest::run([&] {
-      nicifake::reset();
-      std::int32_t rc = c.call();
-      std::printf("%d|%d|%zu|%s", rc, nicifake::state().openCount, nicifake::state().sentBlocks.size(),
-                  sestest::waitList().c_str());
-    });
-    EXPECT_EQ(r.out, "4101|0|0|") << c.reason;
-    ASSERT_GE(r.events.size(), 2u) << c.reason;
-    const std::string op = std::string("kivses:") + c.op + ": ";
-    EXPECT_EQ(Events(r.events.end() - 2, r.events.end()), (Events{op + c.reason, op + "Exit, rc = 4101"}));
-  }
-}
-
-// The largest serial number and page length that fit are sent.
-TEST(SesRefusals, LimitsThemselvesAreSent) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
+TEST(SesRequests, EachBlockByteForByte) {
+  static const std::string s37(37, 'S');
+  const auto calls = [] {
     static std::uint8_t page[65535];
-    const std::string serial(37, 'S');
-    std::printf("%d ", SES_ReadPage(serial.c_str(), 2, 65535, page));
-    const Block& b = nicifake::state().sentBlocks.at(0);
-    std::printf("%zu %c %u", b.size(), b.at(46), b.at(47));
-  });
-  EXPECT_EQ(r.out, "0 65776 S 0");
+    SES_WritePage(s37.c_str(), 9, kPage.data());
+    for (std::uint32_t L : {0u, 1u, 4u, 5u, 65535u}) SES_ReadPage(s37.c_str(), 0x82, L, page);
+    SES_ReadStringPage(s37.c_str(), 9, kPage.data(), 8, page, 0);
+    return sent(s37);
+  };
+  check({{calls, {}, " s9:5:45 r8/4 r130/0 r8/4 r130/1 r8/4 r130/4 r8/4 r130/5 r8/4 r130/65535 r8/4 s9:5:45 r4/8",
+          "u0 u0 u0 u0 u0 u0 u0", ""}});
 }
 
-// Whichever operation opens, a failed open traces the same text, sends
-// nothing, and leaves the next operation to open again.
-TEST(SesConnection, EveryOperationReportsTheFailedOpenAlike) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
+// One read, no retry: the code, a buffer that only a page that came back
+// may change, and the trace.
+TEST(SesAnswers, ReadJudgesTheAnswer) {
+  const auto read = [] {
+    SESRetryOne.limit = 0;
+    return into4([](std::uint8_t* b) { return SES_ReadPage("ENC1", 2, 4, b); });
+  };
+  const nicifake::Send page = reply(SRB::kPage, kAbcd);
+  const std::string failed = "4101 ....", u = "u0", ci = "SendCIRequest: CI ERROR ",
+                    recv = "RecvDiagnosticResult: Exit rc = 4101|ReadPage: Exit, rc = 4101|",
+                    exit = "SendCIRequest: Exit, rc = 4101|" + recv,
+                    busy = ci + "conRC = -1|SendCIRequest: Exit, rc = 4107|RecvDiagnosticResult: Exit rc = 4107|" +
+                           "ReadPage: Exit, rc = 4107|";
+  check({
+      {read, {page}, "0 abcd", u, "^ReadPage: Trying 0 0|"},
+      {read, {kBusy}, "4107 ....", u, busy},
+      {read, {kFails}, failed, u, ci + "conRC = -1|" + exit},
+      {read, {reply(SRB::kPage, kAbcd, 0, 0, 7)}, failed, u, "|" + ci + "responseStatus = 7|" + recv},
+      {read, {reply(SRB::kDirectiveStatus, {0xFD, 0, 0, 0, 0, 9, 0xFF, 0xF8})}, failed, u, "|Directive failed : -3|" + exit},
+      {read, {reply(SRB::kNetworkResult, {200, 0xFD, 0x4F})}, failed, u, "|Network result    : 200|Application result: -689|" +
+       exit},
+      {read, {reply(SRB::kResultWordFirstByte, {1})}, failed, u, "|Network result    : 0|Application result: 0|" + exit},
+      {read, {reply(SRB::kPage, kAbcd, 0, 0, 0, 100)}, failed, u, "|SendCIRequest: answer of 100 bytes, 244 expected|" + exit},
+      {read, {reply(SRB::kPage, kAbcd, 0, 0, 0, 100000)}, "0 abcd", u, "|SendCIRequest: answer of 100000 bytes cut to 244|"},
+      // The page came back, and then the status read failed.
+      {read, {page, kBusy}, "4107 abcd", u, busy},
+      {read, {}, failed, u, "|RecvDiagnosticResult: no block of 244 bytes, nothing sent|ReadPage: Exit, rc = 4101|", 1},
+      {read, {}, failed, u, "|SendCIRequest: no reply buffer of 244 bytes, nothing sent|" + recv, 2},
+  });
+}
+
+std::string write(SESRetrySchedule schedule) {
+  SESRetryOne = schedule;
+  return std::to_string(SES_WritePage("ENC1", 9, kPage.data()));
+}
+
+TEST(SesRetry, AttemptsAndWaits) {
+  Sends bad;
+  for (int i = 0; i < 9; ++i) bad.insert(bad.end(), {reply(), shortStatus(1)});
+  const std::string b = "ShortEnc Status = 1!!!!";
+  check({
+      // Waits of 0, 1, 3, 6, 10, 15, 21, 28 and 36 steps: 3 s in all, the limit.
+      {[] { return write({25000, 3000000}); }, bad, "86", "u0 u25000 u75000 u150000 u250000 u375000 u525000 u700000 u900000",
+       lines("WritePage", {"Trying 0 0", b, "Trying 25000 0", b, "Trying 50000 25000", b, "Trying 75000 100000", b,
+                                 "Trying 100000 250000", b, "Trying 125000 500000", b, "Trying 150000 875000", b,
+                                 "Trying 175000 1400000", b, "Trying 200000 2100000", b, "Exit, rc = 86"}, "^")},
+      {[] { return write({25000, 3000000}); }, {reply(), shortStatus(0)}, "0", "u0", "^WritePage: Trying 0 0|"},
+      {[] { return write({25000, 0}); }, {kBusy}, "4107", "u0", "^WritePage: Trying 0 0|SendCIRequest: CI ERROR conRC = -1|"
+       "SendCIRequest: Exit, rc = 4107|SendDiagnosticCommand: Exit, rc = 4107|WritePage: Exit, rc = 4107|"},
+      // A step of 0 could never reach the limit: one attempt, not a hang.
+      {[] { return write({0, 3000000}); }, bad, "86", "u0", lines("WritePage", {"Trying 0 0", b, "Exit, rc = 86"}, "^")},
+      // Counters that wrapped round would start the wait afresh; they stop at their largest value.
+      {[] { return write({2147483649u, 4294967295u}); }, bad, "86", "u0 u2147483649 u4294967295",
+       lines("WritePage", {"Trying 0 0", b, "Trying 2147483649 0", b, "Trying 4294967295 2147483649", b, "Exit, rc = 86"}, "^")},
+      // A read retries a failure, and does not judge the status page.
+      {[] { std::uint8_t p[4]; return std::to_string(SES_ReadPage("ENC1", 2, 4, p)); }, {kFails, reply(), shortStatus(5)}, "0",
+       "u0 u25000", "RecvDiagnosticResult: Exit rc = 4101|ReadPage: Trying 25000 0|"},
+  });
+}
+
+TEST(SesConnection, OpenedOnDemandKeptAndOpenedAgainAfterClose) {
+  const auto calls = [] {
     nicifake::state().openResults = {-1, -1, -1, -1, -1};
-    std::uint8_t buffer[8] = {};
-    std::printf("%d ", SES_WritePage("ENC1", 9, kPage9));
-    std::printf("%d ", SES_ReadPage("ENC1", 2, 4, buffer));
-    std::printf("%d ", SES_ReadStringPage("ENC1", 9, kPage9, 8, buffer, 250));
-    std::printf("%d ", SES_DownloadFwTransfer("ENC1", 5, kPage9, 9));
-    std::printf("%d|", SES_DownloadFwCommit("ENC1", 5));
-    std::printf("%d %zu|%s", nicifake::state().openCount, nicifake::state().sentBlocks.size(),
-                sestest::waitList().c_str());
-  });
-  EXPECT_EQ(r.out, "4097 4097 4097 4097 4097|5 0|");
-  Events failed(5, "kivses:SES_WritePage: Connection Failed (RC = -1)");
-  Events others;
-  for (const std::string& e : r.events) {
-    if (e.find("Connection Failed") == std::string::npos) others.push_back(e);
-  }
-  // Only the download entry lines besides: no exit line after a failed open.
-  EXPECT_EQ(others, (Events{"kivses:SES_DownloadFwTransfer: Entry SN:ENC1, Dev:5",
-                            "kivses:SES_DownloadFwCommit: Entry SN:ENC1, Dev:5"}));
-  EXPECT_EQ(r.events.size(), 7u);
-}
-
-// The progress line continues the unended data line after its own prefix,
-// whose source line number is not the test's business.
-Events withoutLineNumbers(Events events) {
-  for (std::string& e : events) e = std::regex_replace(e, std::regex(", kivses:[0-9]+ "), ", kivses:N ");
-  return events;
-}
-
-// Image pages as sent: length, page length, byte 8 and the first image byte.
-std::string pageSummary() {
-  std::string text;
-  for (const Block& b : nicifake::state().sentBlocks) {
-    if (b[192] != 0x1D) continue;
-    char one[64];
-    std::snprintf(one, sizeof one, "%u:%u:%02x:%02x ", (b[195] << 8) | b[196], (b[206] << 8) | b[207], b[212],
-                  b.size() > 213 ? b[213] : 0);
-    text += one;
-  }
-  return text;
-}
-
-TEST(SesFirmware, TransferPagesProgressAndWaits) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
-    Block image(1006);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
-    std::int32_t rc = SES_DownloadFwTransfer("ENC1", 5, image.data(), 1006);
-    std::printf("%d|%s|%s", rc, sestest::waitList().c_str(), pageSummary().c_str());
-  });
-  // Start page (no status check), then 503 + 503 image bytes, each checked.
-  EXPECT_EQ(r.out, "0|s10 p503/1006 p1006/1006|9:5:45:00 512:508:05:00 512:508:05:c1 ");
-  EXPECT_EQ(withoutLineNumbers(r.events), (Events{"kivses:SES_DownloadFwTransfer: Entry SN:ENC1, Dev:5",
-                              "kivses:SES_DownloadFwTransfer: SendDiag Start rc = 0",
-                              "kivses:SES_DownloadFwTransfer: SendDiag Data rc=0, kivses:N (Sent/Total): 503 / 1006 (50.000000%)",
-                              "kivses:SES_DownloadFwTransfer: SendDiag Data rc=0, kivses:N (Sent/Total): 1006 / 1006 (100.000000%)",
-                              "kivses:SES_DownloadFwTransfer: Exit, rc = 0"}));
-}
-
-TEST(SesFirmware, TransferStopsAtTheFirstBadPage) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
-    queue({nicifake::Send{}, nicifake::Send{}, status(0), nicifake::Send{}, status(3)});
-    Block image(1500, 0x11);
-    std::int32_t rc = SES_DownloadFwTransfer("ENC1", 5, image.data(), 1500);
-    std::printf("%d|%s|%s", rc, pageSummary().c_str(), sestest::waitList().c_str());
-  });
-  EXPECT_EQ(r.out, "86|9:5:45:00 512:508:05:11 512:508:05:11 |s10 p503/1500 p1006/1500");
-  ASSERT_GE(r.events.size(), 3u);
-  Events events = withoutLineNumbers(r.events);
-  EXPECT_EQ(Events(events.end() - 3, events.end()),
-            (Events{"kivses:SES_DownloadFwTransfer: ShortEnc Status = 3!!!!",
-                    "kivses:SES_DownloadFwTransfer: SendDiag Data rc=86, kivses:N (Sent/Total): 1006 / 1500 (67.066667%)",
-                    "kivses:SES_DownloadFwTransfer: Exit, rc = 86"}));
-}
-
-TEST(SesFirmware, EmptyImageAndFailedStart) {
-  sestest::Run r = sestest::run([] {
-    nicifake::reset();
-    std::int32_t rc = SES_DownloadFwTransfer("ENC1", 0, nullptr, 0);
-    std::printf("%d|%s|", rc, sestest::waitList().c_str());
-    queue({failedSend(EBUSY)});
-    rc = SES_DownloadFwTransfer("ENC1", 0, nullptr, 0);
-    std::printf("%d|%s", rc, sestest::waitList().c_str());
-  });
-  // The failed start page ends the transfer at once, with no wait.
-  EXPECT_EQ(r.out, "0|s10|4107|s10");
-}
-
-// Every result code has its name; any other value is unknown.
-TEST(SesResultNames, OneForEachCode) {
-  const std::pair<std::int32_t, const char*> rows[] = {
-      {0, "SES_Success"},          {86, "SES_ShortEncStatus"}, {4097, "SES_ConnectionFailed"},
-      {4098, "SES_StringPageFailed"}, {4101, "SES_RequestFailed"}, {4107, "SES_Busy"},
-      {1, "unknown"},              {-1, "unknown"}};
-  for (const auto& [rc, name] : rows) EXPECT_STREQ(SES_ResultName(rc), name) << rc;
-}
-
-TEST(SesFirmware, CommitPollsAndWaits) {
-  struct Case {
-    std::vector<nicifake::Send> after;  // answers after the commit page
-    const char* out;
+    std::uint8_t b[9] = {};
+    std::string out;
+    for (std::int32_t rc : {SES_WritePage("ENC1", 9, b), SES_ReadPage("ENC1", 2, 4, b), SES_ReadStringPage("ENC1", 9, b, 8, b, 9),
+                            SES_DownloadFwTransfer("ENC1", 5, b, 9), SES_DownloadFwCommit("ENC1", 5),
+                            SES_ReadPage("ENC1", 2, 4, b), SES_WritePage("ENC1", 9, b)}) {
+      out += std::to_string(rc) + " ";
+    }
+    SES_CloseCIConnection();
+    SES_CloseCIConnection();
+    out += std::to_string(SES_DownloadFwCommit("ENC1", 5));
+    return out + std::regex_replace(nicifake::state().calls, std::regex(" (setopt|send|status|size|request)[^ ]*"), "");
   };
-  std::vector<nicifake::Send> allFail(10, failedSend(EIO));
-  std::vector<nicifake::Send> thirdGood{failedSend(EIO), failedSend(EBUSY), status(0)};
-  const Case cases[] = {
-      {{status(0)}, "0|s20 s5|2"},
-      {{status(2)}, "86|s20 s5|2"},
-      {thirdGood, "0|s20 s5|4"},
-      {allFail, "4101|s20|11"},
+  const std::string failed = "WritePage: Connection Failed (RC = -1)|";
+  check({{calls, {}, "4097 4097 4097 4097 4097 0 0 0open open open open open open close open", "u0 u0 s20 s5",
+          std::string("^") + failed + failed + failed + "DownloadFwTransfer: Entry SN:ENC1, Dev:5|" + failed +
+              "DownloadFwCommit: Entry SN:ENC1, Dev:5|" + failed + "ReadPage: Trying 0 0|WritePage: Trying 0 0|" +
+              "CloseCIConnection: Closing CI Connection|" +
+              lines("DownloadFwCommit", {"Entry SN:ENC1, Dev:5", "SendDiag Commit rc = 0", "RecvDiag ShortEncStatus rc = 0",
+                                         "Exit, rc = 0"})}});
+}
+
+// One send, the caller's wait even after a failed send, one read of page 4.
+TEST(SesStringPage, WaitsAndMapsTheCodes) {
+  const auto string = [] {
+    return into4([](std::uint8_t* b) { return SES_ReadStringPage("ENC1", 9, kPage.data(), 4, b, 250); });
   };
-  for (const Case& c : cases) {
-    sestest::Run r = sestest::run([&] {
-      nicifake::reset();
-      queue({nicifake::Send{}});
-      for (const nicifake::Send& s : c.after) nicifake::state().sends.push_back(s);
-      std::int32_t rc = SES_DownloadFwCommit("ENC1", 5);
-      std::printf("%d|%s|%zu", rc, sestest::waitList().c_str(), nicifake::state().sentBlocks.size());
-    });
-    EXPECT_EQ(r.out, c.out);
-    int polls = 0;
-    for (const std::string& e : r.events) polls += e.starts_with("kivses:SES_DownloadFwCommit: RecvDiag ShortEncStatus rc = ");
-    EXPECT_EQ(polls, std::stoi(std::string(c.out).substr(std::string(c.out).rfind('|') + 1)) - 1);
+  const std::string u = "u250000", busy = "4107 ....", failed = "4098 ....", send = "SendDiagnosticCommand: Exit, rc = ",
+                    read = "RecvDiagnosticResult: Exit rc = ", is4107 = "4107|ReadStringPage: Exit, rc = 4107|",
+                    is4098 = "ReadStringPage: Exit, rc = 4098|";
+  check({
+      {string, {reply(), reply(SRB::kPage, kAbcd)}, "0 abcd", u, "^"},
+      {string, {kBusy}, busy, u, send + is4107},
+      {string, {reply(SRB::kDirectiveStatus, {1})}, failed, u, send + "4101|" + is4098},
+      {string, {reply(), kBusy}, busy, u, read + is4107},
+      {string, {reply(), kFails}, failed, u, read + "4101|" + is4098},
+      {string, {}, failed, u, "^SendDiagnosticCommand: no block of 252 bytes, nothing sent|" + is4098, 1},
+  });
+}
+
+// Refused before the connection is even opened: 4101 at once, the reason
+// and the operation's exit line, and no call of the library or wait.
+TEST(SesRefusals, NothingIsOpenedSentOrWaitedFor) {
+  static std::uint8_t big[65536];
+  static const std::string s38(38, 'S');
+  const std::pair<std::int32_t (*)(), std::string> rows[] = {
+      {[] { return SES_WritePage(s38.c_str(), 9, big); }, "WritePage: serial number longer than 37 characters"},
+      {[] { return SES_ReadPage(nullptr, 2, 4, big); }, "ReadPage: no serial number"},
+      {[] { return SES_ReadPage("ENC1", 2, 4, nullptr); }, "ReadPage: no buffer for 4 bytes"},
+      {[] { return SES_ReadStringPage("ENC1", 9, big, 65536, big, 250); }, "ReadStringPage: length 65536 over 65535"},
+      {[] { return SES_DownloadFwTransfer("ENC1", 64, big, 10); }, "DownloadFwTransfer: device number 64 outside 0 to 63"},
+      {[] { return SES_DownloadFwTransfer("ENC1", 5, nullptr, 10); }, "DownloadFwTransfer: no image for 10 bytes"},
+      {[] { return SES_DownloadFwCommit("ENC1", -1); }, "DownloadFwCommit: device number -1 outside 0 to 63"},
+  };
+  for (const auto& [call, reason] : rows) {
+    check({{[f = call] { return std::to_string(f()) + " " + nicifake::state().calls; }, {}, "4101 ", "",
+            reason + ", nothing sent|" + reason.substr(0, reason.find(':')) + ": Exit, rc = 4101|"}});
   }
+}
+
+TEST(SesFirmware, PagesWaitsAndTrace) {
+  const auto transfer = [](int device, std::uint32_t length) {
+    return [=] { return after(SES_DownloadFwTransfer("ENC1", device, length == 0 ? nullptr : kImage.data(), length)); };
+  };
+  const auto commit = [] { return after(SES_DownloadFwCommit("ENC1", 5)); };
+  const std::string T = "DownloadFwTransfer", C = "DownloadFwCommit";
+  Sends pollsFail(11, kFails);
+  pollsFail[0] = reply();
+  check({
+      {transfer(0, 0), {}, "0 s9:5:40", "s10", lines(T, {"Entry SN:ENC1, Dev:0", "SendDiag Start rc = 0", "Exit, rc = 0"}, "^")},
+      {transfer(5, 503), {}, "0 s9:5:45 s512:508:05 r8/4", "s10 p503/503", ""},
+      {transfer(63, 504), {}, "0 s9:5:7f s512:508:3f r8/4 s10:6:3f r8/4", "s10 p503/504 p504/504", ""},
+      {transfer(5, 1006), {}, "0 s9:5:45 s512:508:05 r8/4 s512:508:05 r8/4", "s10 p503/1006 p1006/1006",
+       lines(T, {"Entry SN:ENC1, Dev:5", "SendDiag Start rc = 0",
+                       "SendDiag Data rc=0, (Sent/Total): 503 / 1006 (50.000000%)",
+                       "SendDiag Data rc=0, (Sent/Total): 1006 / 1006 (100.000000%)", "Exit, rc = 0"}, "^")},
+      // The first bad page ends the transfer; its progress counts it as sent.
+      {transfer(5, 1500), {reply(), reply(), shortStatus(0), reply(), shortStatus(3)},
+       "86 s9:5:45 s512:508:05 r8/4 s512:508:05 r8/4", "s10 p503/1500 p1006/1500",
+       lines(T, {"ShortEnc Status = 3!!!!", "SendDiag Data rc=86, (Sent/Total): 1006 / 1500 (67.066667%)", "Exit, rc = 86"})},
+      {transfer(5, 1006), {kBusy}, "4107 s9:5:45", "", lines(T, {"SendDiag Start rc = 4107", "Exit, rc = 4107"})},
+      {commit, {}, "0 s9:5:85 r8/4", "s20 s5",
+       lines(C, {"Entry SN:ENC1, Dev:5", "SendDiag Commit rc = 0", "RecvDiag ShortEncStatus rc = 0", "Exit, rc = 0"}, "^")},
+      {commit, {reply(), shortStatus(2)}, "86 s9:5:85 r8/4", "s20 s5", lines(C, {"ShortEnc Status = 2!!!!", "Exit, rc = 86"})},
+      {commit, {reply(), kFails, kBusy, shortStatus(0)}, "0 s9:5:85 r8/4 r8/4 r8/4", "s20 s5", lines(C, {"Exit, rc = 0"})},
+      {commit, pollsFail, "4101 s9:5:85 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4 r8/4", "s20",
+       lines(C, {"RecvDiag ShortEncStatus rc = 4101", "Exit, rc = 4101"})},
+      {commit, {kBusy}, "4107 s9:5:85", "", lines(C, {"SendDiag Commit rc = 4107", "Exit, rc = 4107"})},
+  });
+}
+
+TEST(SesResultName, EachCodeAndAnUnknownOne) {
+  std::string names;
+  for (std::int32_t rc : {0, 86, 4097, 4098, 4101, 4107, 1}) names += std::to_string(rc) + " " + SES_ResultName(rc) + " ";
+  EXPECT_EQ(names, "0 SES_Success 86 SES_ShortEncStatus 4097 SES_ConnectionFailed 4098 SES_StringPageFailed "
+                   "4101 SES_RequestFailed 4107 SES_Busy 1 unknown ");
 }
 
 }  // namespace

@@ -4,102 +4,71 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <new>
 
 namespace nicifake {
 
-State& state() {
-  static State s;
-  return s;
-}
+// Constructed before main, so it outlives every exit handler a test
+// registers: a traced run's report may still read it.
+State g_state;
 
-void reset() { state() = State{}; }
-
-std::string callNames() {
-  std::string out;
-  for (const Call& c : state().calls) {
-    if (!out.empty()) out += ' ';
-    out += c.what;
-  }
-  return out;
-}
-
-namespace {
-int nextOr(std::deque<int>& q, int fallback) {
-  if (q.empty()) return fallback;
-  int v = q.front();
-  q.pop_front();
-  return v;
-}
-}  // namespace
+State& state() { return g_state; }
 
 }  // namespace nicifake
 
-using nicifake::state;
+namespace {
+nicifake::State& fake = nicifake::g_state;
+void record(const std::string& call) { fake.calls += (fake.calls.empty() ? "" : " ") + call; }
+// The next scripted value, or the default one when none is left.
+template <typename T>
+T next(std::deque<T>& script) {
+  if (script.empty()) return T{};
+  T value = std::move(script.front());
+  script.pop_front();
+  return value;
+}
+}  // namespace
+
+// The nothrow form the modules allocate their blocks with, failing on demand.
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  if (fake.failAllocation > 0 && --fake.failAllocation == 0) return nullptr;
+  try { return ::operator new[](n); } catch (const std::bad_alloc&) { return nullptr; }
+}
 
 extern "C" int niCIOpen(void) {
-  auto& s = state();
-  s.calls.push_back({"open"});
-  ++s.openCount;
-  int rc = nicifake::nextOr(s.openResults, 0);
-  if (rc == 0) ++s.openConnections;
+  record("open");
+  const int rc = next(fake.openResults);
+  if (rc == 0) ++fake.openConnections;
   return rc;
 }
 
-extern "C" int niCISetOptions(niCIOptions* options, int option, uint32_t value) {
-  state().calls.push_back({"setopt", option, value});
-  if (options != nullptr && option >= 0 && option < 3) options->value[option] = value;
+extern "C" int niCISetOptions(niCIOptions*, int option, uint32_t value) {
+  record("setopt" + std::to_string(option) + "=" + std::to_string(value));
   return 0;
 }
 
-extern "C" int niCISendSyncRequest(void* request, uint32_t requestSize, niCIOptions*, niCIStatus*,
-                                   niCIReply* reply) {
-  auto& s = state();
-  s.calls.push_back({"send", 0, requestSize});
+extern "C" int niCISendSyncRequest(void* request, uint32_t requestSize, niCIOptions*, niCIStatus*, niCIReply* reply) {
+  record(reply->pReplyBuffer != nullptr ? "send" : "send-without-reply-buffer");
   const auto* bytes = static_cast<const std::uint8_t*>(request);
-  s.sentBlocks.emplace_back(bytes, bytes + requestSize);
-  s.sentSizes.push_back(requestSize);
-  s.replyBuffers.push_back(reply != nullptr ? reply->pReplyBuffer : nullptr);
-
-  nicifake::Send script;
-  if (!s.sends.empty()) {
-    script = std::move(s.sends.front());
-    s.sends.pop_front();
-  }
-  std::vector<std::uint8_t> answer(bytes, bytes + requestSize);
-  if (script.answer) script.answer(answer);
-  std::uint32_t size = script.size.value_or(script.rc == 0 ? requestSize : 0);
-  if (answer.size() < size) answer.resize(size, 0);
-  s.lastAnswer = std::move(answer);
-  if (reply != nullptr) {
-    reply->requestStatus = script.replyStatus;
-    reply->requestSize = size;
-    reply->pAnswer = s.lastAnswer.data();
-  }
+  fake.sentBlocks.emplace_back(bytes, bytes + requestSize);
+  fake.sentAddresses.push_back(reinterpret_cast<std::uintptr_t>(request));
+  const nicifake::Send script = next(fake.sends);
+  fake.lastAnswer = fake.sentBlocks.back();
+  if (script.answer) script.answer(fake.lastAnswer);
+  const std::uint32_t size = script.size.value_or(script.rc == 0 ? requestSize : 0);
+  fake.lastAnswer.resize(std::max<std::size_t>(fake.lastAnswer.size(), size), 0);
+  *reply = {script.replyStatus, size, fake.lastAnswer.data(), reply->pReplyBuffer};
   if (script.rc != 0) errno = script.err;
   return script.rc;
 }
 
-extern "C" int niCIBGetRequestStatus(const niCIReply* reply) {
-  state().calls.push_back({"status"});
-  return reply->requestStatus;
-}
-
-extern "C" uint32_t niCIBGetRequestSize(const niCIReply* reply) {
-  state().calls.push_back({"size"});
-  return reply->requestSize;
-}
-
-extern "C" void* niCIBGetRequest(const niCIReply* reply) {
-  state().calls.push_back({"request"});
-  return reply->pAnswer;
-}
+// The reply record's fields, as the send filled them in.
+extern "C" int niCIBGetRequestStatus(const niCIReply* reply) { return record("status"), reply->requestStatus; }
+extern "C" uint32_t niCIBGetRequestSize(const niCIReply* reply) { return record("size"), reply->requestSize; }
+extern "C" void* niCIBGetRequest(const niCIReply* reply) { return record("request"), reply->pAnswer; }
 
 extern "C" int niCIClose(void) {
-  auto& s = state();
-  s.calls.push_back({"close"});
-  ++s.closeCount;
-  int rc = nicifake::nextOr(s.closeResults, 0);
-  --s.openConnections;
-  return rc;
+  record("close");
+  --fake.openConnections;
+  return next(fake.closeResults);
 }
