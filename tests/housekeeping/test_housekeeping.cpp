@@ -318,9 +318,11 @@ TEST(Pruning, PathTooLongIsSkippedNotCut) {
   dir += '/';
   dir.append(fill, 'e');  // the directory path is 4000 bytes
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-  const std::string shortName(4094 - dir.size() - 1, 'f');  // dir + "/" + name is 4094 bytes: fits
+  // dir + "/" + name is 4095 bytes, the most that fits: the long name cut
+  // to fit its buffer would name exactly this file.
+  const std::string shortName(4095 - dir.size() - 1, 'f');
   const std::string longName = shortName + std::string(100, 'X');
-  ASSERT_LE(dir.size() + 1 + shortName.size(), 4095u);
+  ASSERT_EQ(dir.size() + 1 + shortName.size(), 4095u);
   int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(dfd, 0);
   int fd = openat(dfd, longName.c_str(), O_WRONLY | O_CREAT, 0644);
