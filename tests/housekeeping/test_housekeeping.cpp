@@ -96,28 +96,31 @@ TEST(Compression, BatchesAreBoundedAndOnePerFileInReference) {
 }
 
 // Real gzip on a name that a shell would split and expand: it is compressed
-// like any other and nothing else runs.
+// like any other and nothing else runs. The paths handed to gzip begin with
+// the directory, here one named "-n", which gzip would read as options
+// without the "--" before them.
 TEST(Compression, HostileNameReachesGzipAsOneArgument) {
-  kivtest::TempDir dir;
+  kivtest::TempDir top;
+  const std::string dir = top.file("-n");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   const std::string hostile = "a b 'c\" ;$(touch pwned);`touch pwned2` -x";
   const std::string contents = "trace line one\ntrace line two\n";
   auto result = kivtest::runInChild([&] {
     hktest::Record r;
     hktest::Seams seams(r);
     KIV_RunGzip = hktest::realGzip;
-    if (chdir(dir.path().c_str()) != 0) _exit(3);
-    kivtest::writeFile(dir.file(hostile), contents);
-    kivtest::writeFile(dir.file("plain"), contents);
-    kivtest::writeFile(dir.file("-n"), contents);  // would read as an option
-    hktest::setMtime(dir.file(hostile), r.now - 601);
-    hktest::setMtime(dir.file("plain"), r.now - 601);
-    hktest::setMtime(dir.file("-n"), r.now - 601);
-    KIV_HouseKeeping(".");
+    if (chdir(top.path().c_str()) != 0) _exit(3);
+    for (const std::string& name : {hostile, std::string("plain"), std::string("-f")}) {
+      kivtest::writeFile(dir + "/" + name, contents);
+      hktest::setMtime(dir + "/" + name, r.now - 601);
+    }
+    KIV_HouseKeeping("-n");
     if (r.gzipCalls.size() != 1) _exit(4);
   });
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(kivtest::listDir(dir.path()), (std::vector<std::string>{"-n.gz", hostile + ".gz", "plain.gz"}));
-  auto unpacked = kivtest::runProgram("/bin/gzip", {"gzip", "-dc", "--", dir.file(hostile + ".gz")});
+  EXPECT_EQ(kivtest::listDir(top.path()), std::vector<std::string>{"-n"});
+  EXPECT_EQ(kivtest::listDir(dir), (std::vector<std::string>{"-f.gz", hostile + ".gz", "plain.gz"}));
+  auto unpacked = kivtest::runProgram("/bin/gzip", {"gzip", "-dc", "--", dir + "/" + hostile + ".gz"});
   EXPECT_EQ(unpacked.status, 0);
   EXPECT_EQ(unpacked.out, contents);
 }
