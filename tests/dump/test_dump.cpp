@@ -14,8 +14,7 @@
 // each line written. Where full lines are skipped, the last lines are given.
 TEST(Dump, Lines) {
   const std::string text = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef", odd("\x00\x1f\x20\x7e\x7f\x80\xff" "a", 8);
-  std::string all(4117, '\0');
-  for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<char>(i);
+  const std::string all = [] { std::string s; for (int i = 0; i < 4117; ++i) s += static_cast<char>(i); return s; }();
   const std::string line0 = "000:41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50      ABCDEFGHIJKLMNOP\n";
   struct Row { const char* data; std::int32_t length; std::string title, lengthHex, lines; std::size_t skipped = 0; };
   for (const Row& row : {
@@ -25,7 +24,6 @@ TEST(Dump, Lines) {
             line0 + "010:51 52 53 54 55 56 57 58 59 5a 61 62 63 64 65 66      QRSTUVWXYZabcdef\n"},
            {odd.data(), 8, "T", "8", "000:00 1f 20 7e 7f 80 ff 61 " + std::string(29, ' ') + ".. ~...a\n"},
            {text.data(), 0, std::string(125, 't') + "cut", "0", ""}, {text.data(), -1, "T", "ffffffff", ""},
-           {nullptr, 5, "T", "5", ""},
            {all.data(), 4117, "T", "1015",
             "FF0:f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 fa fb fc fd fe ff      ................\n"
             "1000:00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f      ................\n1010:10 11 12 13 14 " +
@@ -59,8 +57,7 @@ TEST(Dump, CommandLine) {
   struct Row { std::vector<const char*> args; std::string traced; };
   for (const Row& row : {Row{{"kivservicemode", "-p", "1L", "-q"}, "kivservicemode -p 1L -q "}, {{}, ""},
                          {{a766.c_str()}, a766 + " "}, {{a767.c_str()}, a767}, {{a800.c_str(), "b"}, a767}}) {
-    const auto run = [&] { RecordCommandLine(static_cast<std::int32_t>(row.args.size()), row.args.data()); };
-    const kivtest::Traced t = kivtest::runTraced(run);
+    const auto t = kivtest::runTraced([&] { RecordCommandLine(static_cast<int>(row.args.size()), row.args.data()); });
     EXPECT_EQ(t.out + "|" + t.events.at(0), "|kivdebug:" + row.traced) << row.args.size();
   }
 }

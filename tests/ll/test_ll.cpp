@@ -13,14 +13,11 @@
 
 TEST(List, Operations) {
   struct Row { const char* script; const char* result; };
-  const Row rows[] = {
-      {"E Th Nf", "1 1 1- [] 0"},        {"L0 L1 L2 Th T0 T2", "0 0 1 [012] 3"}, {"F0 F1 F2", "[210] 3"},
-      {"L0 L1 Ah2 A03 A14", "[20314] 5"}, {"L0 L1 L2 B03 B24", "[30142] 5"},     {"L0 L1 Bf4 Bn4", "[01] 2"},
-      {"Bn4", "[4] 1"},                   {"Bf4", "[] 0"},                        {"L0 D0 D0", "1 0 [] 0"},
-      {"L0 L1 L2 Nh N1 N2 Nf N3", "10 12 1- 0- 0- [012] 3"},                     {"L0 L1 L2 D0", "1 [12] 2"},
-      {"L0 L1 L2 D1 D2 Df D3", "1 1 0 0 [0] 1"}, {"X L0 L1 X", "[1] 1"},         {"L0 L1 I E", "1 [] 0"},
-  };
-  for (const Row& row : rows) {
+  for (const Row& row : {Row{"E Th Nf", "1 1 1- [] 0"}, {"L0 L1 L2 Th T0 T2", "0 0 1 [012] 3"}, {"F0 F1 F2", "[210] 3"},
+                         {"L0 L1 Ah2 A03 A14", "[20314] 5"}, {"L0 L1 L2 B03 B24", "[30142] 5"},
+                         {"L0 L1 Bf4 Bn4", "[01] 2"}, {"Bf4 Bn4", "[4] 1"}, {"L0 D0 D0", "1 0 [] 0"},
+                         {"L0 L1 L2 Nh N1 N2 Nf N3", "10 12 1- 0- 0- [012] 3"}, {"L0 L1 L2 D0", "1 [12] 2"},
+                         {"L0 L1 L2 D1 D2 Df D3", "1 1 0 0 [0] 1"}, {"X L0 L1 X", "[1] 1"}, {"L0 L1 I E", "1 [] 0"}}) {
     LL_Item outside{}, head{&outside}, item[5];
     for (LL_Item& i : item) i.pNext = &outside;  // a stale link is never followed
     LL_Init(&head);
@@ -41,8 +38,7 @@ TEST(List, Operations) {
       if (answer >= 0) result += std::to_string(answer) + (op[0] == 'N' ? std::string(1, name(next)) : "") + " ";
     }
     LL_Item* p = nullptr;
-    result += "[";
-    for (LL_GetFirst(&head, &p); p != nullptr && result.size() < 60; LL_GetNext(&head, p, &p)) result += name(p);
+    for (LL_GetFirst(&head, &p), result += '['; p != nullptr; LL_GetNext(&head, p, &p)) result += name(p);
     EXPECT_EQ(result + "] " + std::to_string(LL_Count(&head)), row.result) << row.script;
   }
 }

@@ -37,10 +37,7 @@ TEST(Tables, Lookups) {
                           : r.table == 'I' ? GetIaclTransactionName(r.a) : TwoInputStringLookup(r.a, r.b, kTable));
     }
     const char* first = GetDebugErrorString(-8, 1);  // every lookup returns the one buffer
-    std::int32_t code = 0;
-    std::printf("%s ", GetIaclTransactionName(1) == first ? first : "?");
-    std::printf("%d ", KIV_FindCodeByName("AE_LoopDown", 1, &code) ? code : 0);
-    std::printf("%d", KIV_FindCodeByName("AE_LoopDown", 2, &code));
+    std::printf("%s", GetIaclTransactionName(1) == first ? first : "?");
   });
   std::string names;
   std::vector<std::string> failures;
@@ -48,6 +45,6 @@ TEST(Tables, Lookups) {
     names += r.name + "\n";
     if (r.failure != nullptr) failures.push_back(std::string(kFailure) + r.failure);
   }
-  EXPECT_EQ(t.out, names + "FC_IACLVersion -689 0");
+  EXPECT_EQ(t.out, names + "FC_IACLVersion");
   EXPECT_EQ(t.events, failures);
 }
