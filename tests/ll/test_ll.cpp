@@ -18,8 +18,8 @@ TEST(List, Operations) {
                          {"L0 L1 Bf4 Bn4", "[01] 2"}, {"Bf4 Bn4", "[4] 1"}, {"L0 D0 D0", "1 0 [] 0"},
                          {"L0 L1 L2 Nh N1 N2 Nf N3", "10 12 1- 0- 0- [012] 3"}, {"L0 L1 L2 D0", "1 [12] 2"},
                          {"L0 L1 L2 D1 D2 Df D3", "1 1 0 0 [0] 1"}, {"X L0 L1 X", "[1] 1"}, {"L0 L1 I E", "1 [] 0"}}) {
-    LL_Item outside{}, head{&outside}, item[5];
-    for (LL_Item& i : item) i.pNext = &outside;  // a stale link is never followed
+    // Stale links, which the list must never follow.
+    LL_Item outside{}, head{&outside}, item[5] = {{&outside}, {&outside}, {&outside}, {&outside}, {&outside}};
     LL_Init(&head);
     auto at = [&](char c) { return c == 'h' ? &head : c == 'f' ? &outside : c == 'n' ? nullptr : &item[c - '0']; };
     auto name = [&](const LL_Item* p) { return p == nullptr ? '-' : p == &outside ? 'f' : char('0' + (p - item)); };
