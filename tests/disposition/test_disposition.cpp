@@ -18,7 +18,7 @@ TEST(Disposition, Lookups) {
     EXPECT_EQ(disposition, r.disposition) << r.code;
   }
   int none = -1;  // a table that begins with its terminator matches nothing
-  EXPECT_EQ(LookUpDispositionInTable(&IntelligentTraceTable[kIntelligentTraceRows - 1], "kivdiag", 0, &none), none + 1);
+  EXPECT_EQ(LookUpDispositionInTable(&IntelligentTraceTable[kIntelligentTraceRows - 1], "kivdiag", 0, &none), 0);
   EXPECT_EQ(std::string(DisplayDisposition(0)) + DisplayDisposition(1) + DisplayDisposition(2) + DisplayDisposition(3) +
                 DisplayDisposition(-1), "Entry_InvalidTrace_KeepTrace_Delete??");
 }

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
+#include <numeric>
 #include <random>
 #include <set>
 #include <sstream>
@@ -28,9 +30,7 @@ static struct { std::vector<std::string> gz, rm; std::set<std::string> undeletab
 
 static std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 static std::string joined(const std::vector<std::string>& names) {
-  std::string s;
-  for (const std::string& n : names) s += " " + n;
-  return s;
+  return std::accumulate(names.begin(), names.end(), std::string(), [](std::string s, auto& n) { return s + ' ' + n; });
 }
 
 // Makes entries in the current directory, one per word:
@@ -39,11 +39,11 @@ static std::string joined(const std::vector<std::string>& names) {
 //   name/  name|   a subdirectory, a FIFO (both modified at time 0)
 //   name@target    a symbolic link     name+target  a hard link
 //   #count         that many empty files named by number, made now (later
-//                  than kNow)
+//                  than kNow); the row runs the batched procedure only
 static void build(const std::string& words) {
   std::istringstream in(words);
   for (std::string w; in >> w;) {
-    for (int i = w[0] == '#' ? std::stoi(w.substr(1)) : 0; i > 0; --i) close(creat(std::to_string(i).c_str(), 0644));
+    if (w[0] == '#') for (int i = std::atoi(&w[1]); i > 0; --i) mknod(std::to_string(i).c_str(), S_IFREG | 0644, 0);
     if (w[0] == '!') g.undeletable.insert(w.erase(0, 1).substr(0, w.find(':')));
     const std::size_t at = w.find_first_of(":/|@+");
     if (at == std::string::npos) continue;
@@ -72,7 +72,7 @@ struct Row { std::string entries, outcome; int files = -1; std::int64_t space = 
 static std::string tidy(const Row& row, void (*procedure)(const char*)) {
   g = {};
   KIV_UnlinkFile = [](const char* path) {
-    g.rm.push_back((g.undeletable.count(baseName(path)) != 0 ? "!" : "") + baseName(path));
+    g.rm.push_back(std::string(g.undeletable.count(baseName(path)) != 0 ? "!" : "") + baseName(path));
     return g.rm.back()[0] == '!' ? -1 : unlink(path);
   };
   KIV_RunGzip = [](auto paths) { for (const std::string& p : paths) g.gz.push_back(baseName(p)); return 0; };
@@ -87,18 +87,17 @@ static std::string tidy(const Row& row, void (*procedure)(const char*)) {
   }
   if (chdir(dir.c_str()) != 0) return "no directory";
   build(row.entries);
-  std::map<std::string, std::string> tie;
-  DIR* d = opendir(".");
-  while (const dirent* e = readdir(d)) if (*e->d_name == '~') tie.emplace(e->d_name, '~' + std::to_string(tie.size()));
-  closedir(d);
+  std::map<std::string, std::size_t> tie;
+  const std::unique_ptr<DIR, int (*)(DIR*)> d(opendir("."), closedir);
+  while (const dirent* e = readdir(d.get())) if (*e->d_name == '~') tie.emplace(e->d_name, tie.size());
   g.lockFd = row.lock != 0 ? open(".", O_RDONLY | O_DIRECTORY) : -1;
   g.release = flock(g.lockFd, LOCK_EX) == 0 ? row.lock : 0;
   procedure((dir + (row.entries == "?" ? "/missing" : "")).c_str());
   FindOldestCompressedFile((dir + "/gone").c_str());  // a file gone between the walk and its own status read
   CompressUncompressedEntry((dir + "/gone").c_str());
-  for (std::string& n : g.rm) n = tie.count(n) != 0 ? tie[n] : n;
+  for (std::string& n : g.rm) n = tie.count(n) != 0 ? '~' + std::to_string(tie[n]) : n;
   std::sort(g.gz.begin(), g.gz.end());
-  for (const std::string& n : kivtest::listDir(".")) kivtest::removeTree(n);
+  for (const std::string& n : kivtest::listDir(".")) if (unlink(n.c_str()) != 0) kivtest::removeTree(n);
   return "gz:" + joined(g.gz) + " | rm:" + joined(g.rm) + " | counted " + std::to_string(NumberOfFiles) +
          (g.waits != 0 ? " | waits " + std::to_string(g.waits) : "");
 }
@@ -133,6 +132,7 @@ class Directory : public ::testing::TestWithParam<std::size_t> {};
 TEST_P(Directory, WhatIsCompressedAndWhatIsDeleted) {
   const Row& row = kDirectories.at(GetParam());
   for (auto procedure : {KIV_HouseKeeping, KIV_HouseKeepingOnePerPass}) {
+    if (procedure == KIV_HouseKeepingOnePerPass && row.entries[0] == '#') continue;  // 50,001 files: once is enough
     EXPECT_EQ(kivtest::runTraced([&] { std::printf("%s", tidy(row, procedure).c_str()); }, nullptr).out, row.outcome);
   }
 }
@@ -156,7 +156,7 @@ TEST(Housekeeping, SameAsOneFilePerPass) {
       KIV_PruneCandidateLimit = std::vector<std::size_t>{1, 2, 3, 5, 4096}[pick(0, 4)];
       for (int i = pick(0, 15); i > 0; --i) {
         const int kind = pick(0, 9), size = pick(0, 3) == 0 ? 0 : pick(1, 600), age = pick(0, 4) * 250000;
-        const std::string name = " " + std::string(pick(0, 15) == 0 ? "!" : "") + kivtest::numbered("e", i);
+        const std::string name = std::string(pick(0, 15) == 0 ? " !" : " ") + kivtest::numbered("e", i);
         const std::string targets[] = {kivtest::numbered("e", pick(1, 15)), o + kivtest::numbered("o", pick(0, 2)),
                                        "missing", o + "sub"};
         const std::string file = (kind == 0 ? ".gz:" : ":") + std::to_string(size) + ":" + std::to_string(age);
