@@ -1,392 +1,193 @@
-#include <gtest/gtest.h>
-
+// Housekeeping of the trace directory: what is compressed and what deleted,
+// in which order, for directories described entry by entry; the batched
+// pruning against the one-file-per-pass procedure on generated directories;
+// and gzip itself on names that a shell would split.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <random>
 #include <set>
-#include <string>
-#include <vector>
+#include <sstream>
 
-#include "hktest.h"
+#include <gtest/gtest.h>
+
+#include "debug/kivhousekeeping.h"
+#include "debug/kivtrace.h"
 #include "kivtestsupport.h"
 
-namespace {
+constexpr std::time_t kNow = 1000000;
+// What housekeeping did: the files handed to gzip, the deletions tried in
+// order ("!" before a refused one), the waits for the directory lock; and
+// the files it may not delete.
+static struct { std::vector<std::string> gz, rm; std::set<std::string> undeletable; int waits, lockFd, release; } g;
 
-using hktest::makeFile;
-
-// Both procedures: the project's and the one-file-per-pass reference.
-struct Procedure {
-  const char* name;
-  void (*run)(const char*);
-};
-const Procedure kProcedures[] = {{"batched", KIV_HouseKeeping}, {"one per pass", KIV_HouseKeepingOnePerPass}};
-
-std::set<std::string> gzipped(const hktest::Record& r) {
-  std::set<std::string> names;
-  for (const auto& call : r.gzipCalls) names.insert(call.begin(), call.end());
-  return names;
+static std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+static std::string joined(const std::vector<std::string>& names) {
+  return std::accumulate(names.begin(), names.end(), std::string(), [](std::string s, auto& n) { return s + ' ' + n; });
 }
 
-TEST(KivCompressedLogfile, Names) {
-  struct Case {
-    const char* name;
-    int expected;
-  } cases[] = {{"a.gz", 1},   {"/var/log/kivcfg/x.123.gz", 1}, {".gz", 0}, {"gz", 0}, {"", 0},
-               {"a.gzz", 0},  {"a.GZ", 0}, {"a.tgz", 0}, {"agz", 0}, {"a.gz ", 0}, {nullptr, 0}};
-  for (const Case& c : cases) EXPECT_EQ(KIV_compressed_logfile(c.name), c.expected) << (c.name ? c.name : "null");
-}
-
-// The 600-second rule, the ".gz" rule, room for ".gz" in the name, this
-// run's own trace, and what is not a regular file itself.
-TEST(Compression, WhichFilesAreCompressed) {
-  for (const Procedure& p : kProcedures) {
-    SCOPED_TRACE(p.name);
-    hktest::Record r;
-    hktest::Seams seams(r);
-    kivtest::TempDir dir;
-    const std::time_t now = r.now;
-    makeFile(dir.file("stale601"), 10, now - 601);
-    makeFile(dir.file("exact600"), 10, now - 600);
-    makeFile(dir.file("young"), 10, now - 1);
-    makeFile(dir.file("future"), 10, now + 5000);
-    makeFile(dir.file("ancient"), 10, 0);
-    makeFile(dir.file("old.gz"), 10, now - 100000);
-    makeFile(dir.file(".gz"), 10, now - 100000);  // its path ends in ".gz": left alone
-    makeFile(dir.file(".hidden"), 10, now - 601);
-    // gzip would shorten a name with no room for ".gz" (NAME_MAX 255), and
-    // the 254- and 255-byte names would then share one ".gz".
-    for (std::size_t length : {252, 253, 254, 255}) makeFile(dir.file(std::string(length, 'n')), 10, now - 601);
-    // Named as this run's trace, but this run did not open it.
-    makeFile(dir.file("own"), 10, now);
-    std::snprintf(DebugStreamName, kDebugStreamNameSize, "%s", dir.file("own").c_str());
-    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
-    hktest::setMtime(dir.file("sub"), now - 100000);
-    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0644), 0);
-    hktest::setMtime(dir.file("pipe"), now - 100000);
-    ASSERT_EQ(symlink("pipe", dir.file("linktopipe").c_str()), 0);
-    ASSERT_EQ(symlink("stale601", dir.file("linktostale").c_str()), 0);
-    ASSERT_EQ(symlink("nowhere", dir.file("dangling").c_str()), 0);
-
-    p.run(dir.path().c_str());
-    EXPECT_EQ(gzipped(r), (std::set<std::string>{"stale601", "ancient", ".hidden", std::string(252, 'n')}));
-    EXPECT_TRUE(r.unlinked.empty());
+// Makes entries in the current directory, one per word:
+//   name:size:age  a file of size bytes, modified age seconds before now
+//                  ("!name:..." cannot be deleted)
+//   name/  name|   a subdirectory, a FIFO (both modified at time 0)
+//   name@target    a symbolic link     name+target  a hard link
+//   #count         that many empty files named by number, made now (later
+//                  than kNow); the row runs the batched procedure only
+static void build(const std::string& words) {
+  std::istringstream in(words);
+  for (std::string w; in >> w;) {
+    if (w[0] == '#') for (int i = std::atoi(&w[1]); i > 0; --i) mknod(std::to_string(i).c_str(), S_IFREG | 0644, 0);
+    if (w[0] == '!') g.undeletable.insert(w.erase(0, 1).substr(0, w.find(':')));
+    const std::size_t at = w.find_first_of(":/|@+");
+    if (at == std::string::npos) continue;
+    const std::string name = w.substr(0, at), rest = w.substr(at + 1);
+    if (w[at] == ':') kivtest::writeFile(name, std::string(std::stoul(rest), 'x'));
+    if (w[at] == '+') link(rest.c_str(), name.c_str());
+    if (w[at] == '@') symlink(rest.c_str(), name.c_str());
+    if (w[at] == '/') mkdir(name.c_str(), 0755);
+    if (w[at] == '|') mkfifo(name.c_str(), 0644);
+    const std::time_t mtime = w[at] == ':' ? kNow - std::stol(rest.substr(rest.find(':') + 1)) : 0;
+    const struct timespec t[2] = {{mtime, 0}, {mtime, 0}};
+    if (w[at] != '+') utimensat(AT_FDCWD, name.c_str(), t, AT_SYMLINK_NOFOLLOW);
   }
 }
 
-TEST(Compression, BatchesAreBoundedAndOnePerFileInReference) {
-  hktest::Record r;
-  hktest::Seams seams(r);
-  kivtest::TempDir dir;
-  for (int i = 0; i < 7; ++i) makeFile(dir.file(hktest::numbered("t", i)), 1, 1);
-  KIV_GzipBatchLimit = 3;
-  KIV_HouseKeeping(dir.path().c_str());
-  ASSERT_EQ(r.gzipCalls.size(), 3u);
-  EXPECT_EQ(r.gzipCalls[0].size(), 3u);
-  EXPECT_EQ(r.gzipCalls[1].size(), 3u);
-  EXPECT_EQ(r.gzipCalls[2].size(), 1u);
-  EXPECT_EQ(gzipped(r).size(), 7u);
+// files, space: limits in place of the real ones (-1: the real one); lock: another run holds the directory
+// for that many waits, -1 for ever.
+struct Row { std::string entries, outcome; int files = -1; std::int64_t space = -1; int lock = 0; };
 
-  r.gzipCalls.clear();
-  KIV_HouseKeepingOnePerPass(dir.path().c_str());
-  EXPECT_EQ(r.gzipCalls.size(), 7u);
-}
-
-// Real gzip on a name that a shell would split and expand: it is compressed
-// like any other and nothing else runs.
-TEST(Compression, HostileNameReachesGzipAsOneArgument) {
-  kivtest::TempDir dir;
-  const std::string hostile = "a b 'c\" ;$(touch pwned);`touch pwned2` -x";
-  const std::string contents = "trace line one\ntrace line two\n";
-  auto result = kivtest::runInChild([&] {
-    hktest::Record r;
-    hktest::Seams seams(r);
-    KIV_RunGzip = hktest::realGzip;
-    if (chdir(dir.path().c_str()) != 0) _exit(3);
-    kivtest::writeFile(dir.file(hostile), contents);
-    kivtest::writeFile(dir.file("plain"), contents);
-    kivtest::writeFile(dir.file("-n"), contents);  // would read as an option
-    hktest::setMtime(dir.file(hostile), r.now - 601);
-    hktest::setMtime(dir.file("plain"), r.now - 601);
-    hktest::setMtime(dir.file("-n"), r.now - 601);
-    KIV_HouseKeeping(".");
-    if (r.gzipCalls.size() != 1) _exit(4);
-  });
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(kivtest::listDir(dir.path()), (std::vector<std::string>{"-n.gz", hostile + ".gz", "plain.gz"}));
-  auto unpacked = kivtest::runProgram("/bin/gzip", {"gzip", "-dc", "--", dir.file(hostile + ".gz")});
-  EXPECT_EQ(unpacked.status, 0);
-  EXPECT_EQ(unpacked.out, contents);
-}
-
-TEST(Compression, GzipFailureIsIgnored) {
-  hktest::Record r;
-  hktest::Seams seams(r);
-  kivtest::TempDir dir;
-  makeFile(dir.file("stale"), 5, 1);
-  KIV_RunGzip = [](std::span<const std::string>) { return 256; };
-  KIV_MaxNumberOfFiles = 0;  // the uncompressed file is still counted and pruned
-  KIV_HouseKeeping(dir.path().c_str());
-  EXPECT_EQ(r.unlinked, std::vector<std::string>{"stale"});
-}
-
-// Pipes, links to pipes and subdirectories are neither counted nor opened;
-// the walk must finish (run in a child with a deadline in case it hangs).
-TEST(Pruning, NonRegularEntriesAreNotCountedOrOpened) {
-  kivtest::TempDir dir;
-  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0644), 0);
-  ASSERT_EQ(symlink("pipe", dir.file("linktopipe").c_str()), 0);
-  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
-  makeFile(dir.file("sub/inner"), 100, 1);
-  makeFile(dir.file("old"), 100, 10);
-  makeFile(dir.file("new"), 100, 20);
-  auto result = kivtest::runInChild(
-      [&] {
-        hktest::Record r;
-        hktest::Seams seams(r);
-        KIV_RunGzip = hktest::realGzip;
-        KIV_MaxNumberOfFiles = 1;
-        KIV_HouseKeeping(dir.path().c_str());
-        struct stat st;
-        if (stat((dir.path() + "/new.gz").c_str(), &st) != 0) _exit(5);
-        if (NumberOfFiles != 1 || TotalSpaceUsed != st.st_size) _exit(4);
-      },
-      30);
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(kivtest::listDir(dir.path()), (std::vector<std::string>{"linktopipe", "new.gz", "pipe", "sub"}));
-  EXPECT_EQ(kivtest::listDir(dir.file("sub")), std::vector<std::string>{"inner"});
-}
-
-struct LimitCase {
-  const char* what;
-  long long spaceLimit;
-  int countLimit;
-  std::vector<long long> sizes;  // oldest first
-  std::vector<std::string> deleted;
-};
-
-TEST(Pruning, StrictLimitsOldestFirst) {
-  const LimitCase cases[] = {
-      {"at both limits", 300, 3, {100, 100, 100}, {}},
-      {"one byte over", 300, 3, {100, 100, 101}, {"f0"}},
-      {"over until size fits", 200, 10, {100, 100, 100, 1, 99, 2}, {"f0", "f1", "f2"}},
-      {"one file over", 100000, 3, {1, 1, 1, 1}, {"f0"}},
-      {"many files over", 100000, 1, {1, 1, 1, 1}, {"f0", "f1", "f2"}},
-      {"both over", 10, 2, {5, 5, 5, 5}, {"f0", "f1"}},
-      {"zero limits", 0, 0, {0, 7}, {"f0", "f1"}},
-      {"empty files count", 0, 0, {0, 0}, {"f0", "f1"}},
+// Runs procedure on a directory made of row.entries (">" first: in a
+// directory whose path is 4000 bytes; "?": a missing directory), with the
+// seams recording, and tells what it did: "gz: <names sorted> | rm:
+// <deletions in order> | counted <files>", and " | waits <n>" when it waited
+// for the lock. Files of a tie, named "~...", show as "~" and their place in
+// directory order.
+static std::string tidy(const Row& row, void (*procedure)(const char*)) {
+  g = {};
+  KIV_UnlinkFile = [](const char* path) {
+    g.rm.push_back(std::string(g.undeletable.count(baseName(path)) != 0 ? "!" : "") + baseName(path));
+    return g.rm.back()[0] == '!' ? -1 : unlink(path);
   };
-  for (const LimitCase& c : cases) {
-    for (const Procedure& p : kProcedures) {
-      SCOPED_TRACE(std::string(c.what) + " / " + p.name);
-      hktest::Record r;
-      hktest::Seams seams(r);
-      KIV_MaxSpaceUsed = c.spaceLimit;
-      KIV_MaxNumberOfFiles = c.countLimit;
-      kivtest::TempDir dir;
-      for (std::size_t i = 0; i < c.sizes.size(); ++i)
-        makeFile(dir.file(hktest::numbered("f", i) + ".gz"), c.sizes[i], 1000 + static_cast<std::time_t>(i));
-      p.run(dir.path().c_str());
-      std::vector<std::string> expected;
-      for (const std::string& d : c.deleted) expected.push_back(d + ".gz");
-      EXPECT_EQ(r.unlinked, expected);
+  KIV_RunGzip = [](auto paths) { for (const std::string& p : paths) g.gz.push_back(baseName(p)); return 0; };
+  KIV_HouseKeepingNow = [] { return kNow; };
+  KIV_HouseKeepingSleep = [](unsigned) { if (++g.waits == g.release) close(g.lockFd); };
+  if (row.files >= 0) KIV_MaxNumberOfFiles = row.files;
+  if (row.space >= 0) KIV_MaxSpaceUsed = row.space;
+  kivtest::TempDir tmp(kivtest::TempDir::InMemory);
+  std::string dir = tmp.path();
+  while (row.entries.starts_with('>') && dir.size() < 4000) {
+    mkdir((dir += '/' + std::string(std::min<std::size_t>(200, 3999 - dir.size()), 'd')).c_str(), 0755);
+  }
+  if (chdir(dir.c_str()) != 0) return "no directory";
+  build(row.entries);
+  std::map<std::string, std::size_t> tie;
+  const std::unique_ptr<DIR, int (*)(DIR*)> d(opendir("."), closedir);
+  while (const dirent* e = readdir(d.get())) if (*e->d_name == '~') tie.emplace(e->d_name, tie.size());
+  g.lockFd = row.lock != 0 ? open(".", O_RDONLY | O_DIRECTORY) : -1;
+  g.release = flock(g.lockFd, LOCK_EX) == 0 ? row.lock : 0;
+  procedure((dir + (row.entries == "?" ? "/missing" : "")).c_str());
+  FindOldestCompressedFile((dir + "/gone").c_str());  // a file gone between the walk and its own status read
+  CompressUncompressedEntry((dir + "/gone").c_str());
+  for (std::string& n : g.rm) n = tie.count(n) != 0 ? '~' + std::to_string(tie[n]) : n;
+  std::sort(g.gz.begin(), g.gz.end());
+  for (const std::string& n : kivtest::listDir(".")) if (unlink(n.c_str()) != 0) kivtest::removeTree(n);
+  return "gz:" + joined(g.gz) + " | rm:" + joined(g.rm) + " | counted " + std::to_string(NumberOfFiles) +
+         (g.waits != 0 ? " | waits " + std::to_string(g.waits) : "");
+}
+
+const std::string n252(252, 'n'), n253(253, 'n'), f94(94, 'f');
+const std::vector<Row> kDirectories = {
+    // Compressed: a regular file with no other name, more than 600 s old,
+    // not ending in ".gz", with room for ".gz" in its name.
+    {"stale:1:601 edge:1:600 young:1:0 epoch:1:1000000 .hidden:1:601 old.gz:1:9999 .gz:1:9999",
+     "gz: .hidden epoch stale | rm: | counted 7"},
+    {n252 + ":1:601 " + n253 + ":1:601", "gz: " + n252 + " | rm: | counted 2"},
+    {"a:1:601 b:1:601 sym@a hard+b dangling@nowhere pipe| topipe@pipe", "gz: a | rm: | counted 4"},
+    // Deleted, oldest first, while over 6,000,000 bytes or over 50,000
+    // files; subdirectories and FIFOs are neither counted nor deleted.
+    {"#49999 big:6000000:0 old:0:9", "gz: | rm: old | counted 50000"},
+    {"a:1:5 b.gz:1:4 big:6000000:0", "gz: | rm: a b.gz | counted 1"},
+    {"sub/ pipe| topipe@pipe a.gz:1:2 b:1:1", "gz: | rm: a.gz | counted 1", 1},
+    {"~a:1:7 ~b:1:7 ~c:1:7 epoch:1:1000000", "gz: epoch | rm: epoch ~0 | counted 2", 2},
+    {"a:1:3 !b:1:2 c:1:1", "gz: | rm: a !b | counted 0", 1},
+    {"", "gz: | rm: | counted 0", 0},
+    {"?", "gz: | rm: | counted 0", 0},
+    // Another run tidying the directory is waited for, at most 10 s.
+    {"a:1:2 b:1:1", "gz: | rm: a | counted 1 | waits 3", 1, -1, 3},
+    {"a:1:2 b:1:1", "gz: | rm: | counted 0 | waits 1000", 1, -1, -1},
+    // A path too long for its buffer is skipped, not cut to another name.
+    {"> " + f94 + ":1:700 " + f94 + std::string(100, 'X') + ":1:800", "gz: " + f94 + " | rm: | counted 1", 1},
+};
+
+// A row a test, so that the rows run side by side; each in a child, as at
+// the exit of a utility.
+class Directory : public ::testing::TestWithParam<std::size_t> {};
+TEST_P(Directory, WhatIsCompressedAndWhatIsDeleted) {
+  const Row& row = kDirectories.at(GetParam());
+  for (auto procedure : {KIV_HouseKeeping, KIV_HouseKeepingOnePerPass}) {
+    if (procedure == KIV_HouseKeepingOnePerPass && row.entries[0] == '#') continue;  // 50,001 files: once is enough
+    EXPECT_EQ(kivtest::runTraced([&] { std::printf("%s", tidy(row, procedure).c_str()); }, nullptr).out, row.outcome);
+  }
+}
+INSTANTIATE_TEST_SUITE_P(Rows, Directory, ::testing::Range<std::size_t>(0, kDirectories.size()));
+
+// Pruning many files per pass deletes exactly what deleting the oldest file
+// one pass at a time deletes, in the same order, on generated directories:
+// files, some ".gz", some undeletable, and links to entries made before or
+// after them, to files outside, to nothing, to a directory; small limits and
+// small candidate heaps.
+TEST(Housekeeping, SameAsOneFilePerPass) {
+  const std::string out = kivtest::runTraced([] {
+    std::mt19937 rng(20261206);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    kivtest::TempDir outside(kivtest::TempDir::InMemory);
+    const std::string o = outside.path() + "/";
+    if (chdir(o.c_str()) == 0) build("o0:100:5 o1:700:0 o2:0:1000000 sub/");
+    int linkedDeleting = 0;
+    for (int c = 0; c < 1000; ++c) {
+      Row row{"", "", pick(0, 10), pick(0, 2500)};
+      KIV_PruneCandidateLimit = std::vector<std::size_t>{1, 2, 3, 5, 4096}[pick(0, 4)];
+      for (int i = pick(0, 15); i > 0; --i) {
+        const int kind = pick(0, 9), size = pick(0, 3) == 0 ? 0 : pick(1, 600), age = pick(0, 4) * 250000;
+        const std::string name = std::string(pick(0, 15) == 0 ? " !" : " ") + kivtest::numbered("e", i);
+        const std::string targets[] = {kivtest::numbered("e", pick(1, 15)), o + kivtest::numbered("o", pick(0, 2)),
+                                       "missing", o + "sub"};
+        const std::string file = (kind == 0 ? ".gz:" : ":") + std::to_string(size) + ":" + std::to_string(age);
+        row.entries += name + (kind < 7 ? file : (kind == 7 ? "@" : "+") + targets[pick(0, kind == 7 ? 3 : 1)]);
+      }
+      const std::string literal = tidy(row, KIV_HouseKeepingOnePerPass), batched = tidy(row, KIV_HouseKeeping);
+      if (batched != literal) return (void)std::printf("%s\n%s\n%s", row.entries.c_str(), literal.c_str(),
+                                                       batched.c_str());
+      linkedDeleting += row.entries.find_first_of("@+") != std::string::npos && !g.rm.empty();
     }
-  }
+    std::printf("%d %zu", linkedDeleting, kivtest::listDir(o).size());
+  }, nullptr).out;
+  // The generator makes links in directories that are pruned, and nothing outside is touched.
+  int linkedDeleting = 0, outsideLeft = 0;
+  EXPECT_TRUE(std::sscanf(out.c_str(), "%d %d", &linkedDeleting, &outsideLeft) == 2) << out;
+  EXPECT_TRUE(linkedDeleting > 250 && outsideLeft == 4) << out;
 }
 
-TEST(Pruning, EqualTimesFollowDirectoryOrderAndTimeZeroIsOldest) {
-  for (const Procedure& p : kProcedures) {
-    SCOPED_TRACE(p.name);
-    hktest::Record r;
-    hktest::Seams seams(r);
-    kivtest::TempDir dir;
-    for (const char* name : {"m", "c", "x", "a", "q"}) makeFile(dir.file(name), 1, 50);
-    makeFile(dir.file("epoch"), 1, 0);
-    std::vector<std::string> order = hktest::readdirOrder(dir.path());
-    order.erase(std::find(order.begin(), order.end(), "epoch"));
-    KIV_MaxNumberOfFiles = 3;
-    p.run(dir.path().c_str());
-    EXPECT_EQ(r.unlinked, (std::vector<std::string>{"epoch", order[0], order[1]}));
-  }
+// gzip itself, on names that a shell would split or expand, in a directory
+// whose name gzip would take for options: each path reaches it as one
+// argument, and at most KIV_GzipBatchLimit paths go to one gzip.
+TEST(Housekeeping, GzipTakesEachPathAsOneArgument) {
+  const std::string hostile = "a b 'c\" ;$(touch pwned);`touch pwned2` -x";
+  EXPECT_EQ(kivtest::runTraced([&] {
+    KIV_HouseKeepingNow = [] { return std::time_t{1} << 40; };  // every file is stale
+    KIV_RunGzip = [](auto paths) { g.gz.push_back(std::to_string(paths.size())); return KIV_GzipFiles(paths); };
+    KIV_GzipBatchLimit = 2;
+    if (chdir(KIV_DebugDir) != 0 || mkdir("-n", 0755) != 0) return;
+    for (std::string name : {hostile, std::string("plain"), std::string("-f")}) kivtest::writeFile("-n/" + name, "x\n");
+    KIV_HouseKeeping("-n");
+    std::printf("%s |%s |%s", joined(g.gz).c_str(), joined(kivtest::listDir("-n")).c_str(),
+                joined(kivtest::listDir(".")).c_str());
+  }, nullptr).out, " 2 1 | -f.gz " + hostile + ".gz plain.gz | -n");
 }
-
-TEST(Pruning, FailedDeletionStopsForGood) {
-  for (bool bySize : {false, true}) {
-    for (const Procedure& p : kProcedures) {
-      SCOPED_TRACE(std::string(p.name) + (bySize ? " size" : " count"));
-      hktest::Record r;
-      hktest::Seams seams(r);
-      KIV_MaxSpaceUsed = bySize ? 10 : 1000;
-      KIV_MaxNumberOfFiles = bySize ? 100 : 1;
-      kivtest::TempDir dir;
-      makeFile(dir.file("a"), 10, 1);
-      makeFile(dir.file("b"), 10, 2);
-      makeFile(dir.file("c"), 10, 3);
-      r.undeletable = {"b"};
-      p.run(dir.path().c_str());
-      EXPECT_EQ(r.unlinked, std::vector<std::string>{"a"});
-      EXPECT_EQ(r.refused, std::vector<std::string>{"b"});
-      EXPECT_EQ(TotalSpaceUsed, 0);
-      EXPECT_EQ(NumberOfFiles, 0);
-      EXPECT_EQ(kivtest::listDir(dir.path()), (std::vector<std::string>{"b", "c"}));
-    }
-  }
-}
-
-// Another run holds the directory: housekeeping waits for it (through the
-// sleep seam, so no real time passes), tidies once it is free, and leaves
-// everything as it is when it stays held past the bound.
-TEST(Pruning, WaitsABoundedTimeForTheDirectoryLock) {
-  for (int releaseAfter : {3, -1}) {
-    for (const Procedure& p : kProcedures) {
-      SCOPED_TRACE(::testing::Message() << p.name << " release after " << releaseAfter);
-      hktest::Record r;
-      hktest::Seams seams(r);
-      KIV_MaxNumberOfFiles = 1;
-      KIV_HouseKeepingLockWait = 100;
-      kivtest::TempDir dir;
-      makeFile(dir.file("a"), 1, 1);
-      makeFile(dir.file("b"), 1, 2);
-      r.lockHolder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-      ASSERT_EQ(flock(r.lockHolder, LOCK_EX), 0);
-      r.releaseAfter = releaseAfter;
-      p.run(dir.path().c_str());
-      EXPECT_EQ(r.sleeps, releaseAfter > 0 ? releaseAfter : 10);
-      EXPECT_EQ(r.unlinked, releaseAfter > 0 ? std::vector<std::string>{"a"} : std::vector<std::string>{});
-      EXPECT_EQ(gzipped(r).size(), releaseAfter > 0 ? 2u : 0u);
-      if (releaseAfter < 0) close(r.lockHolder);
-      // Released on return, and no lock file left behind.
-      int again = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-      EXPECT_EQ(flock(again, LOCK_EX | LOCK_NB), 0);
-      close(again);
-      EXPECT_EQ(kivtest::listDir(dir.path()).size(), releaseAfter > 0 ? 1u : 2u);
-    }
-  }
-}
-
-TEST(Pruning, EmptyOrMissingDirectory) {
-  for (const Procedure& p : kProcedures) {
-    SCOPED_TRACE(p.name);
-    hktest::Record r;
-    hktest::Seams seams(r);
-    KIV_MaxNumberOfFiles = 0;
-    kivtest::TempDir dir;
-    unsigned long before = KIV_DirectoryPasses;
-    p.run(dir.path().c_str());
-    EXPECT_EQ(KIV_DirectoryPasses - before, 2u);  // one compression pass, one pruning pass
-    before = KIV_DirectoryPasses;
-    p.run(dir.file("missing").c_str());
-    EXPECT_EQ(KIV_DirectoryPasses - before, 2u);
-    EXPECT_EQ(TotalSpaceUsed, 0);
-    EXPECT_EQ(NumberOfFiles, 0);
-    EXPECT_FALSE(OldestFileFound);
-    EXPECT_TRUE(r.unlinked.empty());
-    EXPECT_TRUE(r.gzipCalls.empty());
-  }
-}
-
-// The per-file functions of the reference walk skip a file that has gone.
-TEST(Callbacks, VanishedFileIsSkipped) {
-  hktest::Record r;
-  hktest::Seams seams(r);
-  kivtest::TempDir dir;
-  const std::string gone = dir.file("gone");
-  ScanDirectory(dir.path().c_str(), EmptyFunction, EmptyFunction);
-  FindOldestCompressedFile(gone.c_str());
-  CompressUncompressedEntry(gone.c_str());
-  EXPECT_EQ(NumberOfFiles, 0);
-  EXPECT_EQ(TotalSpaceUsed, 0);
-  EXPECT_FALSE(OldestFileFound);
-  EXPECT_TRUE(r.gzipCalls.empty());
-  EXPECT_STREQ(EmptyFunction("x"), "x");
-}
-
-// A joined path that does not fit its buffer is skipped, never cut: cut, it
-// could name another file, which pruning would then delete.
-TEST(Pruning, PathTooLongIsSkippedNotCut) {
-  kivtest::TempDir top;
-  std::string dir = top.path();
-  while (dir.size() + 101 <= 3900) {
-    dir += '/';
-    dir.append(100, 'd');
-    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-  }
-  const std::size_t fill = 3999 - dir.size();
-  dir += '/';
-  dir.append(fill, 'e');  // the directory path is 4000 bytes
-  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-  const std::string shortName(4094 - dir.size() - 1, 'f');  // dir + "/" + name is 4094 bytes: fits
-  const std::string longName = shortName + std::string(100, 'X');
-  ASSERT_LE(dir.size() + 1 + shortName.size(), 4095u);
-  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(dfd, 0);
-  int fd = openat(dfd, longName.c_str(), O_WRONLY | O_CREAT, 0644);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  struct timespec old[2] = {{1, 0}, {1, 0}};
-  ASSERT_EQ(utimensat(dfd, longName.c_str(), old, 0), 0);
-  close(dfd);
-  makeFile(dir + "/" + shortName, 1, 100);
-
-  for (const Procedure& p : kProcedures) {
-    SCOPED_TRACE(p.name);
-    hktest::Record r;
-    hktest::Seams seams(r);
-    KIV_MaxNumberOfFiles = 1;
-    p.run(dir.c_str());
-    EXPECT_TRUE(r.unlinked.empty());
-    EXPECT_EQ(NumberOfFiles, 1);
-    EXPECT_EQ(gzipped(r), std::set<std::string>{shortName});  // the long one is not handed to gzip either
-  }
-  EXPECT_EQ(hktest::readdirOrder(dir).size(), 2u);
-  dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  unlinkat(dfd, longName.c_str(), 0);  // too long for TempDir's own path-based removal
-  close(dfd);
-}
-
-// The real limits: exactly 6,000,000 bytes in 50,000 files lose nothing;
-// one file more loses the oldest; one byte more loses the next oldest.
-TEST(Pruning, RealLimits) {
-  hktest::Record r;
-  hktest::Seams seams(r);
-  ASSERT_EQ(KIV_MaxSpaceUsed, 6000000);
-  ASSERT_EQ(KIV_MaxNumberOfFiles, 50000);
-  kivtest::TempDir dir(kivtest::TempDir::InMemory);
-  const std::time_t young = r.now;  // not stale, so no compression either
-  for (int i = 0; i < 10; ++i) makeFile(dir.file(hktest::numbered("old", i)), 1, 1000 + i);
-  makeFile(dir.file("big"), 6000000 - 10, young);
-  int dfd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(dfd, 0);
-  for (int i = 0; i < 50000 - 11; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "e%05d", i);
-    int fd = openat(dfd, name, O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    close(fd);
-  }
-  close(dfd);
-
-  KIV_HouseKeeping(dir.path().c_str());
-  EXPECT_TRUE(r.unlinked.empty());
-  EXPECT_EQ(NumberOfFiles, 50000);
-  EXPECT_EQ(TotalSpaceUsed, 6000000);
-
-  makeFile(dir.file("extra"), 0, young);
-  KIV_HouseKeeping(dir.path().c_str());
-  EXPECT_EQ(r.unlinked, std::vector<std::string>{"old0"});
-  EXPECT_EQ(NumberOfFiles, 50000);
-
-  ASSERT_EQ(truncate(dir.file("big").c_str(), 6000000 - 10 + 2), 0);  // 6,000,001 bytes
-  hktest::setMtime(dir.file("big"), young);
-  r.unlinked.clear();
-  unsigned long before = KIV_DirectoryPasses;
-  KIV_HouseKeeping(dir.path().c_str());
-  EXPECT_EQ(r.unlinked, std::vector<std::string>{"old1"});
-  EXPECT_EQ(TotalSpaceUsed, 6000000);
-  EXPECT_EQ(KIV_DirectoryPasses - before, 3u);  // compression, the deleting pass, the recount
-}
-
-}  // namespace

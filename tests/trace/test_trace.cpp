@@ -1,306 +1,113 @@
-// The trace file: its name, its contents, its mode, and the runs where it
-// cannot be made.
-#include <fcntl.h>
+// The trace file: its name, its lines under a pinned clock, its mode, and
+// the runs that go untraced rather than write where they must not.
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <string>
-#include <vector>
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
 #include "debug/kivdebug.h"
 #include "kivtestsupport.h"
 
-namespace {
-
-using kivtest::ChildResult;
-using kivtest::TempDir;
-
-// 4 December 2026, 09:05:07 UTC.
-constexpr std::time_t kStart = 1796375107;
-
-std::time_t fixedNow() { return kStart; }
-
-// Scripted sub-second clock: each call returns the next offset in
-// microseconds from kStart.
-long g_offsetsUs[16];
-int g_nextOffset = 0;
-void scriptedTimeOfDay(struct timeval* tv) {
-  long us = g_offsetsUs[g_nextOffset < 15 ? g_nextOffset++ : 15];
-  tv->tv_sec = kStart + us / 1000000;
-  tv->tv_usec = us % 1000000;
-}
-
-class TraceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-  TempDir tmp;
-};
-
-std::string expectedCtime(std::time_t t) {
-  char buf[64];
-  ctime_r(&t, buf);
-  return buf;
-}
-
-TEST_F(TraceTest, RunWritesNamedFileWithOpeningTraceAndCompletionLines) {
-  const std::string dir = tmp.path();
-  ChildResult r = kivtest::runInChild([&] {
-    KIV_DebugDir = dir.c_str();
-    KIV_TimeNow = fixedNow;
-    // open, then lines at 0.0004 s, 0.0009 s (same ms), 0.005 s, 1.234 s, 60 s.
-    long offsets[] = {0, 400, 900, 5000, 1234000, 60000000};
-    std::copy(std::begin(offsets), std::end(offsets), g_offsetsUs);
-    KIV_TimeOfDayNow = scriptedTimeOfDay;
-    if (KIV_OpenTraceFile("kivservicemode") != 0) std::_Exit(3);
-    KIV_TraceLine("kivservicemode", 101, "first %d\n", 1);
-    KIV_TraceLine("kivadapci", 202, "second\n");
-    KIV_TraceLine("kivses", 303, "third\n");
-    KIV_TraceLine("kivdebug", 404, "fourth\n");
-    KIV_TraceLine("LL", 505, "fifth\n");
-    std::printf("%ld", static_cast<long>(getpid()));
-    std::exit(0);
-  });
-  ASSERT_EQ(r.status, 0);
-  std::string name;
-  std::string text = kivtest::readOnlyTrace(dir, &name);
-  std::string base = name.substr(0, name.size() - (name.size() > 3 && name.ends_with(".gz") ? 3 : 0));
-  EXPECT_EQ(base, "kivservicemode.261204090507." + r.out);
-  EXPECT_EQ(text, "Program kivservicemode started.\n" + expectedCtime(kStart) + "\n" +
-                      "0.000\nkivservicemode:101 first 1\n"
-                      "kivadapci:202 second\n"
-                      "0.005\nkivses:303 third\n"
-                      "1.234\nkivdebug:404 fourth\n"
-                      "60.000\nLL:505 fifth\n"
-                      "\nCompleted at " + expectedCtime(kStart) + "\n");
-}
-
-TEST_F(TraceTest, FileModeIs0666AndCreatedDirectory0755UnderRestrictiveUmask) {
-  const std::string dir = tmp.file("made");
-  ChildResult r = kivtest::runInChild([&] {
-    umask(077);
-    KIV_DebugDir = dir.c_str();
-    KIV_OpenTraceFile("kivservicemode");
-    std::exit(0);
-  });
-  ASSERT_EQ(r.status, 0);
+// Mode of what is at path ("0" for nothing), with its contents and links
+// when asked.
+static std::string stateOf(const std::string& path, bool whole = false) {
   struct stat st {};
-  ASSERT_EQ(stat(dir.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0755u);
-  std::string name;
-  kivtest::readOnlyTrace(dir, &name);
-  ASSERT_FALSE(name.empty());
-  ASSERT_EQ(stat((dir + "/" + name).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0666u);
+  char mode[16];
+  std::snprintf(mode, sizeof mode, "%o", stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0);
+  return whole ? kivtest::readFile(path) + " " + mode + " " + std::to_string(st.st_nlink) : mode;
 }
 
-TEST_F(TraceTest, UncreatableDirectoryRunsUntracedAndQuietly) {
-  kivtest::writeFile(tmp.file("plain"), "x");
-  const std::string dir = tmp.file("plain") + "/kivcfg";
-  ChildResult r = kivtest::runInChild([&] {
-    KIV_DebugDir = dir.c_str();
-    int rc = KIV_OpenTraceFile("kivservicemode");
-    KIV_TraceLine("kivservicemode", 1, "nothing\n");
-    std::printf("%d %d", rc, GetDebugFile() == nullptr);
-    std::exit(0);
-  });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "0 1");
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(kivtest::readFile(tmp.file("plain")), "x");
+// Microseconds after the start second at each reading of the clock: the
+// opening at x.9995 s, then one reading per trace line.
+constexpr long kReadings[] = {999500, 999500, 999900, 1000400, 1004000, 2233000, 60999000};
+static int g_reading = 0;
+constexpr const char* kModules[] = {"kivservicemode", "kivadapci", "kivses", "kivdebug", "LL", "kivtest"};
+static std::time_t g_start = 0;
+
+// A time line whenever the millisecond changes, counted as the difference
+// of two truncated stamps (x.9995 s to x+1.0004 s is 1 ms); a second open
+// adds nothing, the exit handler acts once, and no stream is left after it.
+TEST(TraceFile, NameLinesAndCompletion) {
+  const auto t = kivtest::runTraced([] {
+    std::atexit([] { KIV_TraceLine("late", 1, "after the exit handler\n"); });  // runs after the trace's own
+    g_start = KIV_TimeNow();
+    KIV_TimeOfDayNow = [](struct timeval* tv) {
+      const long us = kReadings[std::min(g_reading++, 6)];
+      *tv = {g_start + us / 1000000, us % 1000000};
+    };
+    KIV_OpenTraceFile("kivservicemode");
+    std::printf("%d %d %ld", KIV_OpenTraceFile("kivservicemode"), getpid(), static_cast<long>(g_start));
+    for (const char* module : kModules) KIV_TraceLine(module, 7, "event\n");
+    KIV_TimeNow = [] { return g_start + 75; };
+    std::printf(" %d", GetElapsedSeconds());
+  }, nullptr, {}, [] { return std::to_string(GetDebugFile() != nullptr); });
+  long pid = 0, start = 0;
+  ASSERT_EQ(std::sscanf(t.out.c_str(), "0 %ld %ld", &pid, &start), 2) << t.out;
+  EXPECT_EQ(t.out + " " + t.report, "0 " + std::to_string(pid) + " " + std::to_string(start) + " 75 0");
+  EXPECT_EQ(t.traceName, "kivservicemode.261204122540." + std::to_string(pid) + ".gz");
+  const auto ctimeOf = [](std::time_t at) { char text[64]; return std::string(ctime_r(&at, text)); };
+  EXPECT_EQ(t.trace, "Program kivservicemode started.\n" + ctimeOf(start) +
+                         "\n0.000\nkivservicemode:7 event\nkivadapci:7 event\n0.001\nkivses:7 event\n0.005\n"
+                         "kivdebug:7 event\n1.234\nLL:7 event\n60.000\nkivtest:7 event\n\nCompleted at " +
+                         ctimeOf(start + 75) + "\n");
 }
 
-TEST_F(TraceTest, PathTooLongForItsBufferOpensNothing) {
-  const std::string dir = tmp.path();
-  const std::string longName(kDebugStreamNameSize, 'n');
-  ChildResult r = kivtest::runInChild([&] {
-    KIV_DebugDir = dir.c_str();
-    int rc = KIV_OpenTraceFile(longName.c_str());
-    std::printf("%d %d", rc, GetDebugFile() == nullptr);
-    std::exit(0);
-  });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "1 1");
-  EXPECT_TRUE(kivtest::listDir(dir).empty());
-}
-
-// The trace name of a run of pid in dir at kStart.
-std::string traceNameFor(const std::string& dir, const char* utility) {
-  std::tm start {};
-  std::time_t t = kStart;
-  localtime_r(&t, &start);
-  char buf[kDebugStreamNameSize];
-  KIV_FormatTraceFileName(buf, sizeof buf, dir.c_str(), utility, start, static_cast<long>(getpid()));
-  return buf;
-}
-
-// What may sit at the name this run's trace takes. None of it is this
-// run's file: it is neither written, emptied, compressed nor deleted, no
-// copy of what it leads to appears in the directory, and the run goes
-// untraced.
-TEST_F(TraceTest, EntryPlantedAtTheTraceNameIsLeftAsItIs) {
-  enum Plant { kSymbolicLink, kHardLink, kFifo, kForeignOwner };
-  for (Plant plant : {kSymbolicLink, kHardLink, kFifo, kForeignOwner}) {
-    if (plant == kForeignOwner && geteuid() != 0) continue;  // needs chown
-    SCOPED_TRACE(plant);
-    const std::string dir = tmp.file("traces" + std::to_string(plant));
-    const std::string victim = tmp.file("victim" + std::to_string(plant));
-    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-    kivtest::writeFile(victim, "keep me");
-    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
-    struct timespec old[2] = {{kStart - 100000, 0}, {kStart - 100000, 0}};  // stale: due for gzip
-    struct timespec young[2] = {{kStart, 0}, {kStart, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, victim.c_str(), old, 0), 0);
-    ChildResult r = kivtest::runInChild([&] {
-      KIV_DebugDir = dir.c_str();
-      KIV_TimeNow = fixedNow;
-      KIV_HouseKeepingNow = fixedNow;
-      const std::string own = traceNameFor(dir, "kivservicemode");
-      int rc = plant == kSymbolicLink ? symlink(victim.c_str(), own.c_str())
-               : plant == kHardLink   ? link(victim.c_str(), own.c_str())
-               : plant == kFifo       ? mkfifo(own.c_str(), 0600)
-                                      : rename(victim.c_str(), own.c_str()) || chown(own.c_str(), 65534, 65534) ||
-                                            utimensat(AT_FDCWD, own.c_str(), young, 0);  // not due for gzip
-      if (rc != 0) std::_Exit(3);
-      std::printf("%d %s", KIV_OpenTraceFile("kivservicemode"), own.substr(dir.size() + 1).c_str());
-      KIV_TraceLine("kivservicemode", 1, "must not land\n");
-      std::exit(0);
-    });
-    ASSERT_EQ(r.status, 0);
-    ASSERT_TRUE(r.out.starts_with("1 ")) << r.out;
-    const std::string name = r.out.substr(2);
-    EXPECT_EQ(kivtest::listDir(dir), std::vector<std::string>{name});
-    const std::string kept = plant == kForeignOwner ? dir + "/" + name : victim;
-    if (plant != kFifo) {
-      struct stat st {};
-      ASSERT_EQ(stat(kept.c_str(), &st), 0);
-      EXPECT_EQ(kivtest::readFile(kept), "keep me");
-      EXPECT_EQ(st.st_mode & 07777, 0600u);
-      EXPECT_EQ(st.st_nlink, plant == kHardLink ? 2u : 1u);
-    }
+TEST(TraceFile, NameYearDigits) {
+  std::tm start{};
+  strptime("12-04 09:05:07", "%m-%d %H:%M:%S", &start);
+  char name[64];
+  for (const auto& [year, expected] : {std::pair{126, "/d/u.261204090507.77"}, {99, "/d/u.001204090507.77"},
+                                       {200, "/d/u.1001204090507.77"}}) {
+    start.tm_year = year;
+    EXPECT_STREQ(KIV_FormatTraceFileName(name, sizeof name, "/d", "u", start, 77) ? name : "(no fit)", expected);
   }
 }
 
-// A run started with standard input, output or error closed: the numbers
-// are taken by /dev/null, not by the trace file, so nothing meant for them
-// lands in the trace.
-TEST_F(TraceTest, ClosedStandardDescriptorsGoToDevNull) {
-  const std::vector<std::vector<int>> closedSets{{0}, {1}, {2}, {0, 1, 2}};
-  for (const std::vector<int>& closed : closedSets) {
-    kivtest::TempDir dir;
-    ChildResult r = kivtest::runInChild([&] {
-      for (int fd : closed) close(fd);
-      KIV_DebugDir = dir.path().c_str();
-      KIV_OpenTraceFile("kivservicemode");
-      std::fprintf(stderr, "Port 1 is in Service Mode\n");
-      std::printf("on standard output\n");
-      std::fflush(nullptr);
-      struct stat null {}, st {};
-      stat("/dev/null", &null);
-      for (int fd : closed) {
-        if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != null.st_rdev) std::exit(10 + fd);
-      }
-      std::exit(0);
-    });
-    SCOPED_TRACE(closed.size() == 1 ? closed[0] : -1);
-    EXPECT_EQ(r.status, 0);
-    const std::string text = kivtest::readOnlyTrace(dir.path());
-    EXPECT_TRUE(text.starts_with("Program kivservicemode started.\n")) << text;
-    EXPECT_EQ(text.find("Service Mode"), std::string::npos) << text;
-    EXPECT_EQ(text.find("standard output"), std::string::npos) << text;
+// Where the trace goes, if anywhere. A missing directory is made 0755, and
+// the file ends 0666, whatever the umask. A directory that cannot be made,
+// a path too long for its buffer, or anything at the trace's name but a
+// regular file of this user with no other name (which is emptied) leaves
+// the run untraced and quiet, and what was there as it was: a link to a
+// file outside, a FIFO, another user's file. Standard error closed at the
+// start goes to /dev/null, not into the trace.
+TEST(TraceFile, WrittenOnlyWhereItMay) {
+  enum Setup { Made, Closed, Unusable, TooLong, Symlink, HardLink, Fifo, OtherOwner, OwnFile };
+  // KIV_OpenTraceFile's result | modes of the directory and of the trace | contents, mode and links of the
+  // file outside (or of the other user's file); " #" when the trace holds anything of the file it replaced
+  // or of standard error.
+  struct Row { Setup setup; const char* result; };
+  for (const Row& row : {Row{Made, "0 | 755 666 | keep me 600 1"}, {Closed, "0 | 755 666 | keep me 600 1"},
+                         {Unusable, "0 | 0 0 | keep me 600 1"}, {TooLong, "1 | 755 0 | keep me 600 1"},
+                         {Symlink, "1 | 700 0 | keep me 600 1"}, {HardLink, "1 | 700 0 | keep me 600 2"},
+                         {Fifo, "1 | 700 0 | keep me 600 1"}, {OtherOwner, "1 | 700 0 | keep me 600 1"},
+                         {OwnFile, "0 | 700 666 | keep me 600 1"}}) {
+    if (row.setup == OtherOwner && geteuid() != 0) continue;  // needs chown
+    std::string dir, victim, own, opened;
+    const std::string utility(row.setup == TooLong ? 4096 : 14, 'k');
+    const auto run = [&] {
+      umask(077);
+      KIV_HouseKeepingNow = [] { return std::time_t{1000000}; };  // every file is young: only the trace is compressed
+      if (row.setup == Closed) close(STDERR_FILENO);
+      kivtest::writeFile(victim = std::string(KIV_DebugDir) + "/victim", "keep me");
+      KIV_DebugDir = (dir = KIV_DebugDir + std::string(row.setup == Unusable ? "/victim/sub" : "/made")).c_str();
+      if (row.setup >= Symlink) mkdir(dir.c_str(), 0755);
+      const char* name = (own = dir + "/" + utility + ".261204122540." + std::to_string(getpid())).c_str();
+      if (row.setup == Symlink) symlink(victim.c_str(), name);
+      if (row.setup == HardLink) link(victim.c_str(), name);
+      if (row.setup == Fifo) mkfifo(name, 0600);
+      if (row.setup == OtherOwner && (rename(victim.c_str(), name) != 0 || chown(name, 65534, 65534) != 0)) return;
+      if (row.setup == OwnFile) kivtest::writeFile(name, std::string(999, '#'));
+      opened = std::to_string(KIV_OpenTraceFile(utility.c_str()));
+      KIV_TraceLine("kivtest", 1, "traced\n");
+      std::fputs("#stray\n", stderr);
+    };
+    const auto left = [&] {
+      return opened + " | " + stateOf(dir) + " " + stateOf(own + ".gz") + " | " +
+             stateOf(row.setup == OtherOwner ? own : victim, true) +
+             (kivtest::runProgram("/bin/gzip", {"gzip", "-dc", own + ".gz"}).out.find('#') != own.npos ? " #" : "");
+    };
+    EXPECT_EQ(kivtest::runTraced(run, nullptr, {}, left).report, row.result) << row.setup;
   }
 }
-
-TEST_F(TraceTest, ExistingRegularFileOfTheSameNameIsTruncated) {
-  const std::string dir = tmp.path();
-  ChildResult r = kivtest::runInChild([&] {
-    KIV_DebugDir = dir.c_str();
-    KIV_TimeNow = fixedNow;
-    kivtest::writeFile(traceNameFor(dir, "kivservicemode"), std::string(10000, 'o'));
-    KIV_OpenTraceFile("kivservicemode");
-    std::exit(0);
-  });
-  EXPECT_EQ(r.status, 0);
-  std::string text = kivtest::readOnlyTrace(dir);
-  EXPECT_TRUE(text.starts_with("Program kivservicemode started.\n")) << text;
-  EXPECT_EQ(text.find('o' + std::string("oo")), std::string::npos);
-}
-
-TEST_F(TraceTest, SecondOpenAddsNoFileAndTheHandlerActsOnce) {
-  const std::string dir = tmp.path();
-  ChildResult r = kivtest::runInChild([&] {
-    KIV_DebugDir = dir.c_str();
-    KIV_OpenTraceFile("kivservicemode");
-    std::printf("%d", KIV_OpenTraceFile("kivservicemode"));
-    std::exit(0);
-  });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "0");
-  std::string text = kivtest::readOnlyTrace(dir);
-  EXPECT_EQ(text.find("Completed at"), text.rfind("Completed at"));
-  EXPECT_NE(text.find("Completed at"), std::string::npos);
-}
-
-TEST_F(TraceTest, AfterTheExitHandlerNothingMoreIsTraced) {
-  const std::string dir = tmp.path();
-  ChildResult r = kivtest::runInChild([&] {
-    KIV_DebugDir = dir.c_str();
-    KIV_OpenTraceFile("kivservicemode");
-    KIV_DebugExitHandler();
-    KIV_TraceLine("kivservicemode", 1, "late\n");
-    std::printf("%d", GetDebugFile() == nullptr);
-    std::exit(0);
-  });
-  EXPECT_EQ(r.out, "1");
-  EXPECT_EQ(kivtest::readOnlyTrace(dir).find("late"), std::string::npos);
-}
-
-TEST(TraceFileName, YearDigitsFollowTheCenturyRule) {
-  char buf[256];
-  std::tm t {};
-  t.tm_mon = 11;
-  t.tm_mday = 4;
-  t.tm_hour = 12;
-  t.tm_min = 25;
-  t.tm_sec = 40;
-  struct Case {
-    int tmYear;
-    const char* expected;
-  } cases[] = {
-      {126, "/d/kivservicemode.261204122540.77"},
-      {99, "/d/kivservicemode.001204122540.77"},
-      {200, "/d/kivservicemode.1001204122540.77"},
-  };
-  for (const Case& c : cases) {
-    t.tm_year = c.tmYear;
-    ASSERT_TRUE(KIV_FormatTraceFileName(buf, sizeof buf, "/d", "kivservicemode", t, 77));
-    EXPECT_STREQ(buf, c.expected);
-  }
-  EXPECT_FALSE(KIV_FormatTraceFileName(buf, 20, "/d", "kivservicemode", t, 77));
-  EXPECT_STREQ(buf, "");
-}
-
-// Elapsed text, from a start at kStart + startUs, for calls at the given
-// offsets; the first call always gives a text.
-TEST(ElapsedTime, TextIsTheDifferenceOfTruncatedStamps) {
-  ChildResult r = kivtest::runInChild([] {
-    long offsets[] = {999500, 999500, 1000400, 1000900, 1005000};
-    std::copy(std::begin(offsets), std::end(offsets), g_offsetsUs);
-    KIV_TimeOfDayNow = scriptedTimeOfDay;
-    KIV_TimeOfDayNow(&KIV_TraceStartTime);  // start at x.9995
-    std::string all;
-    for (int i = 0; i < 4; ++i) all += std::string("[") + GetElapsedMilliSeconds() + "]";
-    std::fputs(all.c_str(), stdout);
-    std::exit(0);
-  });
-  // 0 ms (first call), 1 ms (x.9995 -> +0.9 ms), same ms, then 6 ms.
-  EXPECT_EQ(r.out, "[0.000\n][0.001\n][][0.006\n]");
-}
-
-}  // namespace
