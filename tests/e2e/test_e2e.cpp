@@ -21,7 +21,9 @@ using Words = std::vector<std::string>;
 using kivtest::ChildResult;
 
 std::string Q(int port) { return "FN_ADAP_GetFCLoopMap port=" + std::to_string(port) + " rc=0"; }
-std::string M(int port, int value) { return "FN_ADAP_ServiceMode port=" + std::to_string(port) + " value=" + std::to_string(value) + " rc=0"; }
+std::string M(int port, int value) {
+  return "FN_ADAP_ServiceMode port=" + std::to_string(port) + " value=" + std::to_string(value) + " rc=0";
+}
 std::string modes(const nicisim::State& s) {
   std::string m;
   for (const nicisim::Port& p : s.ports) m += p.serviceMode ? '1' : '0';
@@ -30,7 +32,7 @@ std::string modes(const nicisim::State& s) {
 // The names in a folder, each with its digits as N, after a blank.
 std::string names(const std::string& dir) {
   std::string all;
-  for (const std::string& name : kivtest::listDir(dir)) all += " " + std::regex_replace(name, std::regex("[0-9]+"), "N");
+  for (const std::string& name : kivtest::listDir(dir)) all.append(" ").append(std::regex_replace(name, std::regex("[0-9]+"), "N"));
   return all;
 }
 // Files made long ago in the trace directory, the first the oldest.
@@ -55,7 +57,8 @@ TEST(EndToEnd, RunsInTurnOnOneAdapter) {
       {{}, "1R", "-y", "Service Mode 1 to port 2 success\n", 0, {Q(2), Q(1), M(2, 1)}, kept},
       {{}, "1L", "-y", "Service Mode 1 to port 1 success\n", 0, {Q(1), Q(2), M(2, 0), M(1, 1)}, kept + kept},  // 2 cleared first
       {{}, "1L", "-q", "Port 1 is in Service Mode\n", 1, {Q(1), Q(2)}, kept + kept + kept},
-      {{"fault", "open", "always"}, "2R", "-q", "Query Service Mode failed, rc=FFFFFFFD\n", 47, {open, open, open}, kept + kept + kept + kept},
+      {{"fault", "open", "always"}, "2R", "-q", "Query Service Mode failed, rc=FFFFFFFD\n", 47, {open, open, open},
+       kept + kept + kept + kept},
   };
   for (const auto& run : runs) {
     sim.sim({"log", "clear"});
@@ -153,7 +156,8 @@ TEST(Concurrency, EnablesOfBothPortsOfAPair) {
       Words want{Q(own), Q(partner), "FN_ADAP_ServiceMode port=" + std::to_string(own) + " value=1 rc=" + rc};
       if (lines.size() == 4) want.insert(want.begin() + 2, M(partner, 0));
       EXPECT_EQ(lines, want);
-      EXPECT_EQ(runs[own - 1].err, "Service Mode 1 to port " + std::to_string(own) + (rc == "0" || rc == "1" ? " success\n" : " failed, rc=FFFFFFDE\n"));
+      EXPECT_EQ(runs[own - 1].err, "Service Mode 1 to port " + std::to_string(own) +
+                                       (rc == "0" || rc == "1" ? " success\n" : " failed, rc=FFFFFFDE\n"));
     }
     const std::string m = modes(sim.state());
     EXPECT_TRUE((m[0] != m[1]) && (m[2] != m[3])) << m;
@@ -230,7 +234,8 @@ TEST(Example, FirmwareLoadCommandLines) {
   }
   EXPECT_EQ(sim.sim({"firmware", "ENC1"}), "serial: ENC1\ndevice 5: pages 2, length 1006, sha256 "
             "8a938abb8564245f9d0c6806e484d21d394dbc60641c27d024d3bdc03b84e6e7, committed\n");
-  EXPECT_EQ(names(own) + names(other) + names(linked) + names(env), " kivses_fwload.N.N.gz kivses_fwload.N.N.gz notes.txt kivses_fwload.N.N");
+  EXPECT_EQ(names(own) + names(other) + names(linked) + names(env),
+            " kivses_fwload.N.N.gz kivses_fwload.N.N.gz notes.txt kivses_fwload.N.N");
   EXPECT_TRUE(sim.program(KIVSES_FWLOAD_PATH, {"kivses_fwload", "--help"}).out.starts_with(usage + "\nTransfers the firmware"));
 }
 

@@ -33,7 +33,9 @@ std::string modes(const nicisim::State& s) {
   for (const nicisim::Port& p : s.ports) m += p.serviceMode ? '1' : '0';
   return m;
 }
-Block read(int code, std::size_t length = 4, const char* serial = "ENC1") { return B::receiveDiagnostic(serial, code, length, kAddress); }
+Block receive(int code, std::size_t length = 4, const char* serial = "ENC1") {
+  return B::receiveDiagnostic(serial, code, length, kAddress);
+}
 Block send(const Block& page) { return B::sendDiagnostic("ENC1", page, kAddress); }
 // A download page: the phase flag with the device number, then image bytes.
 Block load(std::uint8_t phaseAndDevice, Block image = {}) {
@@ -46,7 +48,7 @@ Block load(std::uint8_t phaseAndDevice, Block image = {}) {
 // (244) in its directive status and nothing else, and changes no state; one
 // too short to hold a directive status is refused with EINVAL.
 TEST(Blocks, BrokenLayoutAnsweredAsBadParameter) {
-  const Block map = B::loopMap(1), mode = B::serviceMode(1, 1), get = read(8), put = send({4, 0, 0, 0});
+  const Block map = B::loopMap(1), mode = B::serviceMode(1, 1), get = receive(8), put = send({4, 0, 0, 0});
   auto poke = [](std::size_t at, std::uint8_t v) { return [=](Block& b) { b[at] = v; }; };
   auto cut = [](std::uint8_t size) { return [=](Block& b) { b.resize(size), b[7] = size; }; };
   const struct { Block block; std::function<void(Block&)> spoil; std::string why; } rows[] = {
@@ -153,7 +155,7 @@ TEST(Faults, EachKindCarriedOutOrNot) {
   EXPECT_EQ(s.faults[nicisim::kDirective].count, 1);
   // An SES answer is spoilt at its own offsets; not carried out, its page stays as sent.
   s = {}, s.faults[nicisim::kNetwork] = {1, 7, 0, false}, s.enclosures.emplace_back().serial = "ENC1";
-  nicisim::sendRequest(s, read(8), reply, kAddress);
+  nicisim::sendRequest(s, receive(8), reply, kAddress);
   EXPECT_EQ(hex(reply, 48, 8) + " " + hex(reply, 204, 4), "0000000000070000 00000000");
 }
 
@@ -163,9 +165,9 @@ TEST(Faults, EachKindCarriedOutOrNot) {
 // result, a read's page, and what it writes to a device's image.
 TEST(Enclosure, AnswersAndTransfersPerDevice) {
   const struct { Block request; const char* want; std::function<void(nicisim::Enclosure&)> stage = {}; } steps[] = {
-      {read(8), "busy"}, {read(8), "0 08030000"}, {read(8), "0 08000000"}, {read(8), "0 08000000"},  // the last repeats
-      {read(4, 6), "0 414243440000"}, {read(0, 8), "0 0000000300040800"}, {read(2), "-87 00000000"},
-      {read(8, 4, "NOPE"), "-500 00000000"}, {send({2, 0, 0, 0}), "-87"},  // only String Out may be sent
+      {receive(8), "busy"}, {receive(8), "0 08030000"}, {receive(8), "0 08000000"}, {receive(8), "0 08000000"},  // the last repeats
+      {receive(4, 6), "0 414243440000"}, {receive(0, 8), "0 0000000300040800"}, {receive(2), "-87 00000000"},
+      {receive(8, 4, "NOPE"), "-500 00000000"}, {send({2, 0, 0, 0}), "-87"},  // only String Out may be sent
       {send({4, 0, 0, 1, 0}), "0"},  // String Out without the download command: taken, no effect
       {load(0x05, {1}), "-8"},       // no transfer open
       {load(0x45), "0 5 start"}, {load(0x05, {1, 2}), "0 5 at 0: 2"},
@@ -173,10 +175,10 @@ TEST(Enclosure, AnswersAndTransfersPerDevice) {
       {load(0x06, {1}), "-8"}, {load(0x45, {1}), "-8"}, {load(0xC5), "-8"},
       {send({4, 0, 0, 7, 0x3C, 0, 0, 0, 5, 1}), "-8"}, {send({4, 0, 0, 6, 0x3C, 0, 1, 0, 5, 1}), "-8"},
       {load(0x05, {3}), "0 5 at 2: 1"}, {load(0x85), "0"},  // complete: committed
-      {load(0x86), "0"}, {read(8), "0 08020000"},           // nothing to commit: refused, as the next read says
+      {load(0x86), "0"}, {receive(8), "0 08020000"},           // nothing to commit: refused, as the next read says
       {load(0x47), "0 7 start"}, {load(0x07, {1}), "0 7 at 0: 1"},
-      {read(8), "0 08030000", [](auto& e) { e.statuses = {3}, e.next = 0; }},  // a bad status stops the transfer
-      {load(0x07, {1}), "-8"}, {load(0x87), "0"}, {read(8), "0 08020000"},
+      {receive(8), "0 08030000", [](auto& e) { e.statuses = {3}, e.next = 0; }},  // a bad status stops the transfer
+      {load(0x07, {1}), "-8"}, {load(0x87), "0"}, {receive(8), "0 08020000"},
       {load(0x46), "0 6 start"}, {load(0x06, {1, 2}), "-82", [](auto& e) { e.device(6)->length = nicisim::kMaxImage - 1; }},
       {load(0x06, {1}), "-8"},  // the overlong image stopped the transfer
       {load(0x48), "0 8 start"}, {load(0x49), "0 9 start"}, {load(0x89), "0"},  // a start ends 8; no image, no commit
@@ -190,8 +192,8 @@ TEST(Enclosure, AnswersAndTransfersPerDevice) {
     const nicisim::Answer a = nicisim::answerBlock(s, b, kAddress);
     std::string got = a.err == EBUSY ? "busy" : std::to_string(static_cast<std::int16_t>(b[54] << 8 | b[55]));
     if (b[192] == 0x1C && a.err == 0) got += " " + hex(b, 204, b[196]);
-    if (a.image) got += " " + std::to_string(a.image->device) + (a.image->start ? " start" : " at " +
-                        std::to_string(a.image->offset) + ": " + std::to_string(a.image->bytes.size()));
+    if (a.image) got += std::string(" ") + std::to_string(a.image->device) + (a.image->start ? std::string(" start") :
+                        std::string(" at ") + std::to_string(a.image->offset) + ": " + std::to_string(a.image->bytes.size()));
     EXPECT_EQ(got, step.want) << "step " << &step - steps;
   }
   std::string devices;
@@ -227,7 +229,8 @@ std::string calls(kivtest::Sim& sim, const std::string& script) {
       nicisim::SimSleepMicroseconds = [](std::uint64_t us) { g_now += us; };
     }
     if (w == "open") r = niCIOpen();
-    if (w.starts_with("send")) r = niCISendSyncRequest(block.data(), 3216, &options, &status, w == "send-norecord" ? nullptr : &record);
+    niCIReply* const to = w == "send-norecord" ? nullptr : &record;
+    if (w.starts_with("send")) r = niCISendSyncRequest(block.data(), 3216, &options, &status, to);
     if (w == "size") r = niCIBGetRequestSize(&record);
     if (w == "status") r = niCIBGetRequestStatus(&record);
     if (w == "close") r = niCIClose();
@@ -257,7 +260,8 @@ TEST(Library, CallsAsTheirCallersSeeThem) {
       {{}, "send", "send=-1/22 ", breach + "without an open connection"},
       {{}, "open open", "open=0 open=-1/16 ", "contract: niCIOpen while a connection is open"},
       {{}, "close", "close=-1/9 ", "contract: niCIClose without an open connection"},
-      {{}, "open send-nooptions", "open=0 send-nooptions=-1/22 ", breach + "before the option calls 2 = 1, 0 = 1, 1 = extra size on its record"},
+      {{}, "open send-nooptions", "open=0 send-nooptions=-1/22 ",
+       breach + "before the option calls 2 = 1, 0 = 1, 1 = extra size on its record"},
       {{}, "open send-outoforder", "open=0 send-outoforder=-1/22 ", "contract: niCISetOptions(1, 0) out of order"},
       {{}, "open send-nobuffer", "open=0 send-nobuffer=-1/22 ", breach + "without a reply buffer"},
       {{}, "open send-norecord", "open=0 send-norecord=-1/22 ", breach + "without a reply record"},
@@ -335,7 +339,8 @@ TEST(Kivadapsim, CommandLine) {
       {{"fault", "close", "executed=yes"}, 2, "unknown key 'executed=yes' for fault close"},
       {{"fault", "short", "value=65536"}, 2, "bad value '65536'"}, {{"log", "purge"}, 2, "log: unknown argument 'purge'"},
       {{"enclosure", "EN C"}, 2, "bad serial number 'EN C'"}, {{"enclosure", "ENC1", "status=3,x"}, 2, "bad status list '3,x'"},
-      {{"enclosure", "ENC1", "status="}, 2, "bad status list ''"}, {{"enclosure", "ENC1", "stringin=4"}, 2, "bad hex text for stringin"},
+      {{"enclosure", "ENC1", "status="}, 2, "bad status list ''"},
+      {{"enclosure", "ENC1", "stringin=4"}, 2, "bad hex text for stringin"},
       {{"port", "2L", "mode=on"}, 1,
        "port 2L cannot be in service mode while its partner 2R is: the adapter holds one port of a pair in service mode at most"},
       {{"firmware", "ENC9"}, 1, "no enclosure 'ENC9'"}, {{"help"}, 0, usage}, {{"-h"}, 0, usage}, {{"--help"}, 0, usage},
