@@ -204,12 +204,12 @@ TEST(Enclosure, AnswersAndTransfersPerDevice) {
 // ---- the library and kivadapsim, against a state file of the test's own ----
 
 std::uint64_t g_now = 0;
-// Library calls as a caller makes them, one per word: open; send (a loop-map
-// request, its three option calls made unless -nooptions, or out of order
-// with -outoforder; -nobuffer, -norecord leave those out); size, status
-// and close. sim runs a
-// kivadapsim change; lock holds the state's lock elsewhere, its wait on a
-// pinned clock. Each call's result, and errno when it failed.
+// Library calls as a caller makes them, one per word: open; send, of a
+// loop-map request with its three option calls made (none with -nooptions,
+// option 1 where option 0 belongs with -outoforder; -nobuffer and -norecord
+// leave out what they say); size, status and close. sim runs a kivadapsim
+// change; lock holds the state's lock elsewhere, its wait on a pinned clock.
+// Each call's result, and errno when it failed.
 std::string calls(kivtest::Sim& sim, const std::string& script) {
   Block block = B::loopMap(1), reply(3216);
   niCIOptions options{};
@@ -218,7 +218,7 @@ std::string calls(kivtest::Sim& sim, const std::string& script) {
   std::istringstream words(script);
   std::string out;
   for (std::string w; words >> w;) {
-    const int order[] = {2, 1, 0, 1, 1, 0, 2, 1, 1, 0, 0, 1}, *o = order + (w == "send-outoforder" ? 6 : 0);
+    const int order[] = {2, 1, 0, 1, 1, 0, 2, 1, 1, 1, 1, 0}, *o = order + (w == "send-outoforder" ? 6 : 0);
     for (int i = 0; i < 6 && w.starts_with("send") && w != "send-nooptions"; i += 2) niCISetOptions(&options, o[i], o[i + 1]);
     record.pReplyBuffer = w == "send-nobuffer" ? nullptr : reply.data();
     long r = 0;
@@ -262,7 +262,7 @@ TEST(Library, CallsAsTheirCallersSeeThem) {
       {{}, "close", "close=-1/9 ", "contract: niCIClose without an open connection"},
       {{}, "open send-nooptions", "open=0 send-nooptions=-1/22 ",
        breach + "before the option calls 2 = 1, 0 = 1, 1 = extra size on its record"},
-      {{}, "open send-outoforder", "open=0 send-outoforder=-1/22 ", "contract: niCISetOptions(1, 0) out of order"},
+      {{}, "open send-outoforder", "open=0 send-outoforder=-1/22 ", "contract: niCISetOptions(1, 1) out of order"},
       {{}, "open send-nobuffer", "open=0 send-nobuffer=-1/22 ", breach + "without a reply buffer"},
       {{}, "open send-norecord", "open=0 send-norecord=-1/22 ", breach + "without a reply record"},
       {{}, "size", "size=0 ", "contract: niCIBGetRequestSize before any send on its reply record"},
