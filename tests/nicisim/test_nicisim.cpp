@@ -248,7 +248,7 @@ TEST(Library, CallsAsTheirCallersSeeThem) {
   kivtest::Sim sim;
   setenv("KIVADAPSIM_STATE", sim.statePath().c_str(), 1);
   const std::string one = "open send size status close", map = "FN_ADAP_GetFCLoopMap port=1 ";
-  const std::string breach = "contract: niCISendSyncRequest ";
+  const std::string breach = "contract: niCISendSyncRequest ", locked = "state file locked by another process for 10 s";
   const struct { Words stage; std::string script, out, log; } rows[] = {
       {{"fault", "open"}, "open", "open=-1/111 ", "niCIOpen fault=open"},
       {{"fault", "send", "errno=16"}, one, "open=0 send=-1/16 size=0 status=0 close=0 ", map + "executed=no fault=send"},
@@ -267,7 +267,8 @@ TEST(Library, CallsAsTheirCallersSeeThem) {
       {{}, "open send-norecord", "open=0 send-norecord=-1/22 ", breach + "without a reply record"},
       {{}, "size", "size=0 ", "contract: niCIBGetRequestSize before any send on its reply record"},
       {{}, "open sim close", "open=0 sim=0 close=0 ", ""},
-      {{}, "lock open", "lock=0 open=-1/16 10 s", "niCIOpen failed: state file locked by another process for 10 s"},
+      {{}, "open lock send close", "open=0 lock=0 send=-1/16 close=-1/16 20 s",
+       "niCISendSyncRequest failed: " + locked + "|niCIClose failed: " + locked},
   };
   for (const auto& row : rows) {
     sim.sim({"reset"});
