@@ -182,12 +182,14 @@ ChildResult runProgram(const std::string& path, const std::vector<std::string>& 
     }
   }
   for (const auto& [k, v] : env) entries.push_back(k + "=" + v);
+  // Made before the fork: a child forked while another thread holds the
+  // allocator's lock must not allocate.
+  std::vector<char*> cargv, cenv;
+  for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+  for (std::string& e : entries) cenv.push_back(e.data());
+  cargv.push_back(nullptr);
+  cenv.push_back(nullptr);
   return inChild([&] {
-    std::vector<char*> cargv, cenv;
-    for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
-    for (std::string& e : entries) cenv.push_back(e.data());
-    cargv.push_back(nullptr);
-    cenv.push_back(nullptr);
     const int in = open("/dev/null", O_RDONLY);
     dup2(in, STDIN_FILENO);
     execve(path.c_str(), cargv.data(), cenv.data());
