@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test in two variants: optimised with
 # warnings as errors (so warnings that only optimisation finds fail too),
-# then with AddressSanitizer and UndefinedBehaviorSanitizer. Where clang is
+# then with AddressSanitizer and UndefinedBehaviorSanitizer; after the
+# first, checks the Debian package and the install. Where clang is
 # installed, the second variant is built with it (it compiles in half the
 # time, and a second compiler's warnings count too) and each fuzz target
 # then runs for a few seconds. Ends with a
@@ -58,12 +59,14 @@ test_variant() {
   echo "   $line, in $((SECONDS - start)) s"
   passed=$((passed + total - bad))
   failed=$((failed + bad))
-  local memcheck row
-  row=$(grep -E 'Test +#[0-9]+: valgrind_memcheck_runs ' "$build/ctest.log") || true
-  if [[ $row == *" Passed "* ]]; then
-    memcheck="memcheck run, clean"
-  elif [ -n "$row" ]; then
-    memcheck="memcheck run, FAILED"
+  local memcheck rows runs clean
+  rows=$(grep -E 'Test +#[0-9]+: memcheck_' "$build/ctest.log") || true
+  runs=$(grep -c . <<<"$rows") || true
+  clean=$(grep -c ' Passed ' <<<"$rows") || true
+  if [ -n "$rows" ] && [ "$clean" -eq "$runs" ]; then
+    memcheck="memcheck: $runs runs, clean"
+  elif [ -n "$rows" ]; then
+    memcheck="memcheck: $((runs - clean)) of $runs runs FAILED"
   elif [ "$name" = sanitize ]; then
     memcheck="memcheck skipped: valgrind cannot run programs built with the sanitizers"
   else
@@ -93,10 +96,26 @@ if [ $have_clang -eq 1 ]; then
 fi
 [ $werror_built -eq 0 ] || test_variant werror "$werror"
 
-# The package and the benchmarks are checked once, in the first variant.
+# The package and the install take longer than a test may: a step of their
+# own, on the Release build.
+if [ $werror_built -eq 1 ]; then
+  echo "== install: package, fresh prefix, KIV_NICI, find_package; log build/test-werror/install.log"
+  start=$SECONDS
+  if kiv_logged "$top/build/test-werror/install.log" "$top/tests/install/check_install.sh" "$top" "$top/build/test-werror"
+  then
+    passed=$((passed + 1))
+    summary+=("install: the package, a fresh prefix, KIV_NICI by path and find_package(kiv) checked")
+  else
+    failed=$((failed + 1))
+    summary+=("install: FAILED (see build/test-werror/install.log)")
+  fi
+  echo "   in $((SECONDS - start)) s"
+fi
+
+# The benchmarks are checked once, in the first variant.
 # The sanitizers' reports need line numbers only, and full debug
 # information would cost a sixth of the build.
-flags=(-DCMAKE_BUILD_TYPE=Debug -DKIV_WERROR=ON -DKIV_SANITIZE=ON -DKIV_TEST_PACKAGING=OFF -DKIV_BUILD_BENCH=OFF)
+flags=(-DCMAKE_BUILD_TYPE=Debug -DKIV_WERROR=ON -DKIV_SANITIZE=ON -DKIV_BUILD_BENCH=OFF)
 if [ $have_clang -eq 1 ]; then
   sanitize="clang, Debug, ASan and UBSan"
   flags+=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++

@@ -1,122 +1,242 @@
-// The utility against the simulated adapter, where its flow meets the
-// adapter's own rules (the flow itself is tested against the fake library
-// in tests/servicemode): staged through kivadapsim, checked by standard
-// error, exit status, the adapter's request log and what is left in the
-// trace directory.
+// The utility and the example program against the simulated adapter, for
+// what only it shows: runs in turn on one adapter (its rules, the trace
+// directory, the state kept from one run to the next), every fault kind at
+// every request position, runs at the same time, and the example program's
+// command lines.
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <regex>
+#include <sstream>
+#include <thread>
 
-#include "e2e.h"
+#include "kivsim.h"
 
 namespace {
 
-std::string Q(int port, int rc) {
-  return "FN_ADAP_GetFCLoopMap port=" + std::to_string(port) + " rc=" + std::to_string(rc);
-}
-std::string M(int port, int value, int rc) {
-  return "FN_ADAP_ServiceMode port=" + std::to_string(port) + " value=" + std::to_string(value) +
-         " rc=" + std::to_string(rc);
-}
-
 using Words = std::vector<std::string>;
+using kivtest::ChildResult;
 
-struct OutcomeCase {
-  const char* name;
-  std::vector<Words> stage;  // kivadapsim commands before the run
-  Words args;
-  std::vector<std::string> log;
-  std::string err;
-  int status;
-  bool traceKept;
-};
-
-// Test lists show the case's name, not its bytes.
-void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
-
-class Outcome : public ::testing::TestWithParam<OutcomeCase> {};
-
-TEST_P(Outcome, StagedThroughTheSimulator) {
-  const OutcomeCase& c = GetParam();
-  e2e::Bench bench;
-  for (const Words& w : c.stage) bench.sim(w);
-  kivtest::ChildResult r = bench.utility(c.args);
-  EXPECT_EQ(r.err, c.err);
-  EXPECT_EQ(r.status, c.status);
-  EXPECT_EQ(bench.log(), c.log);
-  std::vector<std::string> traces = bench.traces();
-  if (c.traceKept) {
-    ASSERT_EQ(traces.size(), 1u);
-    EXPECT_TRUE(traces[0].starts_with("kivservicemode.")) << traces[0];
-    EXPECT_TRUE(traces[0].ends_with(".gz")) << traces[0];
-  } else {
-    EXPECT_TRUE(traces.empty()) << traces.size();
+std::string Q(int port) { return "FN_ADAP_GetFCLoopMap port=" + std::to_string(port) + " rc=0"; }
+std::string M(int port, int value) {
+  return "FN_ADAP_ServiceMode port=" + std::to_string(port) + " value=" + std::to_string(value) + " rc=0";
+}
+std::string modes(const nicisim::State& s) {
+  std::string m;
+  for (const nicisim::Port& p : s.ports) m += p.serviceMode ? '1' : '0';
+  return m;
+}
+// The names in a folder, each with its digits as N, after a blank.
+std::string names(const std::string& dir) {
+  std::string all;
+  for (const std::string& name : kivtest::listDir(dir)) all.append(" ").append(std::regex_replace(name, std::regex("[0-9]+"), "N"));
+  return all;
+}
+// Files made long ago in the trace directory, the first the oldest.
+void oldFiles(kivtest::Sim& sim, const Words& names) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const timespec when[2] = {{static_cast<time_t>(1000 + i), 0}, {static_cast<time_t>(1000 + i), 0}};
+    kivtest::writeFile(sim.traceDir() + "/" + names[i], "old");
+    ASSERT_EQ(utimensat(AT_FDCWD, (sim.traceDir() + "/" + names[i]).c_str(), when, 0), 0);
   }
 }
 
-const Words kQuery{"-a", "A0", "-p", "1L", "-q"};
-const Words kEnable{"-a", "A0", "-p", "1L", "-y"};
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, Outcome,
-    ::testing::Values(
-        OutcomeCase{"QueryBothOutLeavesNoTrace", {}, kQuery, {Q(1, 0), Q(2, 0)}, "Port 1 is not in Service Mode\n", 0,
-                    false},
-        OutcomeCase{"QueryClearTestFindsServiceMode", {{"port", "1L", "mode=on", "query=AE_LoopDown"}}, kQuery,
-                    {Q(1, -689), Q(2, 0), M(1, 0, 0), M(1, 1, 0)}, "Port 1 is in Service Mode\n", 1, true},
-        OutcomeCase{"QueryIllegalClear", {{"port", "1L", "query=-689"}}, kQuery, {Q(1, -689), Q(2, 0), M(1, 0, -8)},
-                    "Port 1 is not in Service Mode\n", 0, false},
-        // The re-set of the clear test never reaches the adapter: the port
-        // is left out of service mode, and no run may say otherwise.
-        OutcomeCase{"QueryClearTestResetFails",
-                    {{"port", "2L", "mode=on", "loop=down"}, {"fault", "send", "after=3"}},
-                    {"-a", "A0", "-p", "2L", "-q"},
-                    {Q(3, -689), Q(4, 0), M(3, 0, 0), "FN_ADAP_ServiceMode port=3 value=1 executed=no fault=send"},
-                    "Query Service Mode failed, rc=FFFFFFFD\n", 47, true},
-        OutcomeCase{"EnableClearTestResetFails",
-                    {{"port", "2L", "mode=on", "loop=down"}, {"fault", "send", "after=3"}},
-                    {"-a", "A0", "-p", "2L", "-y"},
-                    {Q(3, -689), Q(4, 0), M(3, 0, 0), "FN_ADAP_ServiceMode port=3 value=1 executed=no fault=send",
-                     M(3, 1, 0)},
-                    "Service Mode 1 to port 3 success\n", 0, true},
-        OutcomeCase{"EnableClearsPartnerFirst", {{"port", "2R", "mode=on"}}, {"-a", "A0", "-p", "2L", "-y"},
-                    {Q(3, 0), Q(4, 0), M(4, 0, 0), M(3, 1, 0)}, "Service Mode 1 to port 3 success\n", 0, true},
-        OutcomeCase{"LibraryCannotOpen", {{"fault", "open", "always"}}, kQuery,
-                    {"niCIOpen fault=open", "niCIOpen fault=open", "niCIOpen fault=open"},
-                    "Query Service Mode failed, rc=FFFFFFFD\n", 47, true}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(EndToEnd, StateIsKeptFromOneRunToTheNext) {
-  e2e::Bench bench;
-  EXPECT_EQ(bench.utility(kEnable).status, 0);
-  kivtest::ChildResult r = bench.utility(kQuery);
-  EXPECT_EQ(r.err, "Port 1 is in Service Mode\n");
-  EXPECT_EQ(r.status, 1);
-  r = bench.utility({"-a", "A0", "-p", "1R", "-y"});
-  EXPECT_EQ(r.err, "Service Mode 1 to port 2 success\n");
-  r = bench.utility(kQuery);
-  EXPECT_EQ(r.err, "Port 1 is not in Service Mode\n");
+// Runs in turn on one adapter, each after the staging it names: its line and
+// status, the requests the adapter saw, and the trace directory after it. A
+// query that finds both ports out deletes its trace and leaves an old file
+// alone; a kept trace is compressed, and so is the old file.
+TEST(EndToEnd, RunsInTurnOnOneAdapter) {
+  kivtest::Sim sim;
+  oldFiles(sim, {"kivservicemode.old"});
+  const std::string open = "niCIOpen fault=open", kept = " kivservicemode.N.N.gz";
+  const struct { Words stage; std::string port, action, err; int status; Words log; std::string traces; } runs[] = {
+      {{}, "1L", "-q", "Port 1 is not in Service Mode\n", 0, {Q(1), Q(2)}, ""},
+      {{}, "1R", "-y", "Service Mode 1 to port 2 success\n", 0, {Q(2), Q(1), M(2, 1)}, kept},
+      {{}, "1L", "-y", "Service Mode 1 to port 1 success\n", 0, {Q(1), Q(2), M(2, 0), M(1, 1)}, kept + kept},  // 2 cleared first
+      {{}, "1L", "-q", "Port 1 is in Service Mode\n", 1, {Q(1), Q(2)}, kept + kept + kept},
+      {{"fault", "open", "always"}, "2R", "-q", "Query Service Mode failed, rc=FFFFFFFD\n", 47, {open, open, open},
+       kept + kept + kept + kept},
+  };
+  for (const auto& run : runs) {
+    sim.sim({"log", "clear"});
+    if (!run.stage.empty()) sim.sim(run.stage);
+    const ChildResult r = sim.utility({"-a", "A0", "-p", run.port, run.action});
+    EXPECT_EQ(r.err + std::to_string(r.status), run.err + std::to_string(run.status));
+    EXPECT_EQ(sim.log(), run.log) << run.err;
+    EXPECT_EQ(names(sim.traceDir()), run.traces + (run.traces.empty() ? " kivservicemode.old" : " kivservicemode.old.gz"));
+  }
 }
 
-TEST(EndToEnd, DeletedQueryTraceLeavesStaleFilesUntouched) {
-  e2e::Bench bench;
-  const std::string stale = bench.traceDir() + "/kivservicemode.stale";
-  kivtest::writeFile(stale, "old trace");
-  struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, stale.c_str(), times, 0), 0);
-  bench.utility(kQuery);
-  EXPECT_EQ(bench.traces(), std::vector<std::string>{"kivservicemode.stale"});
-  // A kept trace tidies the directory: the stale file is compressed too.
-  bench.sim({"port", "1L", "mode=on"});
-  bench.utility(kQuery);
-  std::vector<std::string> traces = bench.traces();
-  ASSERT_EQ(traces.size(), 2u);
-  EXPECT_EQ(traces[1], "kivservicemode.stale.gz");
+// The one line a run may end with, of its action, and that line's status; a
+// claim of port 3's state must be the adapter's, and a query that reports
+// no failure changes no port.
+void checkRun(char action, const ChildResult& r, const nicisim::State& before, const nicisim::State& after) {
+  const bool in = after.ports[2].serviceMode;
+  const std::string v = action == 'y' ? "1" : "0";
+  const std::string failed = (action == 'q' ? std::string("Query Service Mode") : "Service Mode " + v + " to port 3") + " failed, rc=";
+  EXPECT_EQ(r.out, "");
+  if (r.err.starts_with(failed)) {
+    EXPECT_TRUE(std::regex_match(r.err.substr(failed.size()), std::regex("[0-9A-F]{1,8}\n")) && r.status == 47) << r.err;
+  } else if (action == 'q') {
+    EXPECT_EQ(r.err + std::to_string(r.status), in ? "Port 3 is in Service Mode\n1" : "Port 3 is not in Service Mode\n0");
+    EXPECT_EQ(modes(after), modes(before)) << r.err;
+  } else {
+    EXPECT_EQ(r.err + std::to_string(r.status), "Service Mode " + v + " to port 3 success\n0");
+    EXPECT_EQ(in, action == 'y') << r.err;
+  }
+}
+
+// Each fault kind of the simulator, carried out or not where it may be, at
+// each request of a query (q), an enable (y) and a disable (n) of port 2L
+// (3), from each state of its pair: the own port in or out of service mode,
+// its partner in it, the loop up or down. A run without a fault counts the
+// requests.
+const char* const kStarts[] = {"InLoopUp", "InLoopDown", "OutLoopUp", "OutLoopDown", "PartnerInLoopUp", "PartnerInLoopDown"};
+class FaultMatrix : public ::testing::TestWithParam<std::tuple<char, int>> {};
+
+TEST_P(FaultMatrix, EveryKindAtEveryRequestOneHonestLine) {
+  const auto [action, start] = GetParam();
+  kivtest::Sim sim;
+  nicisim::State before;
+  before.ports[2].serviceMode = start < 2, before.ports[3].serviceMode = start >= 4, before.ports[2].loopUp = start % 2 == 0;
+  sim.setState(before);
+  const Words args{"-a", "A0", "-p", "2L", std::string("-") + action};
+  const ChildResult clean = sim.utility(args);
+  checkRun(action, clean, before, sim.state());
+  const std::size_t requests = sim.log().size();
+  for (std::size_t kind = 0; kind < nicisim::kFaultKinds; ++kind) {
+    const nicisim::FaultKindInfo& info = nicisim::kFaultKindInfo[kind];
+    for (bool executed : {false, true}) {
+      // The adapter exchange does not read the reply status (the enclosure module does): an answer marked
+      // invalid that was never carried out is not a fault the utility can see.
+      const bool stages = info.takesExecuted ? kind != nicisim::kReplyStatus || executed : executed == info.executedByDefault;
+      for (std::size_t k = 0; k < requests && stages; ++k) {
+        SCOPED_TRACE(std::string(info.name) + (executed ? " executed" : "") + " at request " + std::to_string(k + 1));
+        nicisim::State staged = before;
+        staged.faults[kind] = {1, info.byDefault, static_cast<std::int64_t>(k), executed};
+        sim.setState(staged);
+        const ChildResult r = sim.utility(args);
+        const nicisim::State after = sim.state();
+        EXPECT_EQ(after.faults[kind].count, 0) << "the fault did not fire";
+        checkRun(action, r, before, after);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, FaultMatrix, ::testing::Combine(::testing::Values('q', 'y', 'n'), ::testing::Range(0, 6)),
+                         [](const auto& i) { return std::get<0>(i.param) + std::string("_") + kStarts[std::get<1>(i.param)]; });
+
+// All four ports enabled at once, eight rounds: each run makes its two
+// queries, the partner's clear when it read the partner in service mode,
+// and its set, and its line agrees with the adapter's answer to the set;
+// each pair ends with one port in service mode.
+TEST(Concurrency, EnablesOfBothPortsOfAPair) {
+  kivtest::Sim sim;
+  const char* const ports[] = {"1L", "1R", "2L", "2R"};
+  for (int round = 0; round < 8; ++round) {
+    sim.sim({"reset"});
+    ChildResult runs[4];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { runs[i] = sim.utility({"-a", "A0", "-p", ports[i], "-y"}); });
+    for (std::thread& t : threads) t.join();
+    const std::string log = sim.sim({"log", "pids"});
+    for (int own = 1; own <= 4; ++own) {
+      const int partner = ((own - 1) ^ 1) + 1;
+      Words lines;  // this run's requests, in order
+      std::istringstream in(log);
+      for (std::string pid, line; in >> pid && std::getline(in, line);) {
+        if (pid == std::to_string(runs[own - 1].pid)) lines.push_back(line.substr(1));
+      }
+      ASSERT_GE(lines.size(), 3u) << log;
+      const std::string rc = lines.back().substr(lines.back().rfind('=') + 1);
+      Words want{Q(own), Q(partner), "FN_ADAP_ServiceMode port=" + std::to_string(own) + " value=1 rc=" + rc};
+      if (lines.size() == 4) want.insert(want.begin() + 2, M(partner, 0));
+      EXPECT_EQ(lines, want);
+      EXPECT_EQ(runs[own - 1].err, "Service Mode 1 to port " + std::to_string(own) +
+                                       (rc == "0" || rc == "1" ? " success\n" : " failed, rc=FFFFFFDE\n"));
+    }
+    const std::string m = modes(sim.state());
+    EXPECT_TRUE((m[0] != m[1]) && (m[2] != m[3])) << m;
+  }
+}
+
+// Fifty runs exit at once into a directory 20 files over its count limit:
+// taking turns at the tidying, they delete exactly the excess, oldest first,
+// and every run keeps its trace, compressed.
+TEST(Concurrency, FiftyExitsDeleteOnlyTheExcess) {
+  kivtest::Sim sim;
+  Words old, log, queries(50, Q(1));
+  for (int i = 100; i < 180; ++i) old.push_back("kivservicemode.old" + std::to_string(i) + ".gz");
+  oldFiles(sim, old);
+  setenv("KIV_TEST_MAX_FILES", "60", 1);
+  sim.sim({"port", "1L", "mode=on"});
+  std::vector<ChildResult> runs(50);
+  std::vector<std::thread> threads;
+  for (ChildResult& r : runs) threads.emplace_back([&] { r = sim.utility({"-a", "A0", "-p", "1L", "-q"}); });
+  for (std::thread& t : threads) t.join();
+  for (const ChildResult& r : runs) EXPECT_EQ(r.err + std::to_string(r.status), "Port 1 is in Service Mode\n1");
+  log = sim.log(), queries.resize(100, Q(2)), std::sort(log.begin(), log.end());
+  EXPECT_EQ(log, queries);
+  Words kept = kivtest::listDir(sim.traceDir()), want(50, "kivservicemode.N.N.gz");
+  for (std::string& t : kept) t = t.starts_with("kivservicemode.old") ? t : std::regex_replace(t, std::regex("[0-9]+"), "N");
+  want.insert(want.end(), old.begin() + 70, old.end());
+  EXPECT_EQ(kept, want);
+}
+
+// The example program, a command line per row, against an enclosure staged
+// as the row says: its output, standard error and status, and the requests
+// that reached the enclosure; the last row transfers and commits an image.
+// It traces only where it is told and reads no environment variable
+// (KIV_TRACE_DIR gets nothing).
+TEST(Example, FirmwareLoadCommandLines) {
+  kivtest::Sim sim;
+  const kivtest::TempDir tmp;
+  const std::string image = tmp.file("image"), empty = tmp.file("empty"), own = tmp.file("own"), other = tmp.file("other"),
+                    linked = tmp.file("linked"), missing = tmp.file("missing/deeper"), env = tmp.file("env");
+  std::string bytes(1006, 0);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  for (const std::string& d : {own, other, linked, env}) mkdir(d.c_str(), 0755);
+  kivtest::writeFile(image, bytes), kivtest::writeFile(empty, ""), kivtest::writeFile(other + "/notes.txt", "keep");
+  kivtest::writeFile(own + "/kivses_fwload.261204122540.42.gz", "x");
+  symlink(image.c_str(), (linked + "/kivses_fwload.261204122540.43").c_str());
+  setenv("KIV_TRACE_DIR", env.c_str(), 1);
+  const std::string no = "kivses_fwload: ", usage = "usage: kivses_fwload [--no-wait] [--trace-dir DIR] SERIAL DEVICE IMAGEFILE\n",
+                    refused = ", not a kivses_fwload trace; give a new directory or one with its traces only\n",
+                    transfer = "transfer of 1006 bytes to ENC1 device 5: rc=";
+  const struct { Words args; std::string out, err; int status; std::string staging = ""; std::size_t requests = 0; } rows[] = {
+      {{"--trace-dir", other, "ENC1", "5", image}, "", no + other + " holds notes.txt" + refused, 2},
+      {{"--trace-dir", linked, "ENC1", "5", image}, "", no + linked + " holds kivses_fwload.261204122540.43" + refused, 2},
+      {{"--trace-dir", image, "ENC1", "5", image}, "", no + image + " is not a directory\n", 2},
+      {{"--trace-dir", image + "/x", "ENC1", "5", image}, "", no + "cannot use " + image + "/x: Not a directory\n", 2},
+      {{"ENC1", "5", empty}, "", no + empty + " is empty; nothing sent\n", 1},
+      {{"ENC1", "64", image}, "", no + "device number must be 0 to 63\n", 2},
+      {{"--bogus", "ENC1", "5", image}, "", no + "unknown option or missing argument: --bogus\n" + usage, 2},
+      {{"ENC1", "5"}, "", usage, 2},
+      {{"--version"}, "kivses_fwload " KIV_VERSION "\n", "", 0},
+      {{"--trace-dir", missing, "ENC1", "5", image}, transfer + "4107 (SES_Busy)\n", no + "no trace file in " + missing +
+       "; going on untraced\n", 1, "busy=1", 1},
+      {{"ENC1", "5", image, "--trace-dir", own, "--no-wait"}, "skipping a 10 s wait (--no-wait)\nsent 503 of 1006 bytes\nsent 1006 "
+       "of 1006 bytes\n" + transfer + "0 (SES_Success)\nskipping a 20 s wait (--no-wait)\nskipping a 5 s wait (--no-wait)\ncommit: "
+       "rc=0 (SES_Success)\n", "", 0, "status=0", 7},
+  };
+  for (const auto& row : rows) {
+    sim.sim({"reset"});
+    if (!row.staging.empty()) sim.sim({"enclosure", "ENC1", row.staging});
+    Words argv{"kivses_fwload"};
+    argv.insert(argv.end(), row.args.begin(), row.args.end());
+    const ChildResult r = sim.program(KIVSES_FWLOAD_PATH, argv);
+    EXPECT_EQ(r.out + r.err + std::to_string(r.status) + " " + std::to_string(sim.log().size()),
+              row.out + row.err + std::to_string(row.status) + " " + std::to_string(row.requests));
+  }
+  EXPECT_EQ(sim.sim({"firmware", "ENC1"}), "serial: ENC1\ndevice 5: pages 2, length 1006, sha256 "
+            "8a938abb8564245f9d0c6806e484d21d394dbc60641c27d024d3bdc03b84e6e7, committed\n");
+  EXPECT_EQ(names(own) + names(other) + names(linked) + names(env),
+            " kivses_fwload.N.N.gz kivses_fwload.N.N.gz notes.txt kivses_fwload.N.N");
+  EXPECT_TRUE(sim.program(KIVSES_FWLOAD_PATH, {"kivses_fwload", "--help"}).out.starts_with(usage + "\nTransfers the firmware"));
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Builds the Debian package and checks its file list, then installs a fresh
-# build into a temporary prefix and runs the installed utility against the
-# simulated adapter, and builds a program against the installed CMake
-# package. The fresh build traces into the temporary folder, never into
-# the system's trace directory; it is not optimised, which it need not be
-# and which would only make it slower.
+# The package and the install of a built tree (scripts/test.sh runs it on
+# its Release build): the Debian package's files, headers and dependency;
+# the tree installed into a fresh prefix, its utility run against the
+# installed simulated adapter; the utility built against the installed
+# client library by path (KIV_NICI); a program built against the installed
+# CMake package.
+#   check_install.sh SRC BUILD
+# The installed utility traces where the tree was configured to (the
+# system's trace directory by default): it runs in a mount namespace of its
+# own, an empty folder mounted over that directory's parent, so that nothing
+# reaches the real one. The KIV_NICI build traces into a temporary folder.
 # A pipeline into grep lets grep read everything (no -q): grep -q would
 # stop at the first match, and the writer's SIGPIPE would fail the pipeline.
 set -euo pipefail
@@ -50,27 +55,33 @@ HEADERS
 diff -u "$tmp/want" "$tmp/headers" || { echo "package headers differ from the public ones"; exit 1; }
 dpkg-deb -f "$deb" Depends | grep gzip >/dev/null || { echo "package does not depend on gzip"; exit 1; }
 
-echo "== fresh install"
-cmake -S "$src" -B "$tmp/build" "${gen[@]}" -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF \
-  -DKIV_TRACE_DIR="$tmp/traces" >/dev/null
-cmake --build "$tmp/build" -j2 >/dev/null
-cmake --install "$tmp/build" --prefix "$tmp/prefix" >/dev/null
+echo "== fresh prefix"
+cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
+traces=$(sed -n 's/^KIV_TRACE_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+mkdir "$tmp/hidden"
+namespace=(unshare --mount --propagation private)
+[ "$(id -u)" -eq 0 ] || namespace=(unshare --user --map-root-user --mount --propagation private)
+installed() {
+  "${namespace[@]}" sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh "$tmp/hidden" "$(dirname "$traces")" "$@"
+}
 export KIVADAPSIM_STATE="$tmp/state"
-"$tmp/prefix/bin/kivadapsim" reset
+"$tmp/prefix/bin/kivadapsim" reset >/dev/null
 set +e
-err=$("$tmp/prefix/sbin/kivservicemode" -a A0 -p 1L -q 2>&1 >/dev/null)
+err=$(installed "$tmp/prefix/sbin/kivservicemode" -a A0 -p 1L -q 2>&1 >/dev/null)
 status=$?
 set -e
 [ "$err" = "Port 1 is not in Service Mode" ] || { echo "unexpected answer: $err"; exit 1; }
 [ $status -eq 0 ] || { echo "unexpected status $status"; exit 1; }
+[ -d "$tmp/hidden/$(basename "$traces")" ] || { echo "the installed utility did not trace into the hidden folder"; exit 1; }
 "$tmp/prefix/bin/kivadapsim" log | grep -x 'FN_ADAP_GetFCLoopMap port=1 rc=0' >/dev/null
 
 echo "== a client library linked by path (KIV_NICI)"
 # The installed stand-in plays the part of a real client library: the
-# utility relinked against it by path runs as before.
-cmake -S "$src" -B "$tmp/build" -DKIV_NICI="$tmp/prefix/lib/libnicisim.so" >/dev/null
-cmake --build "$tmp/build" --target kivservicemode >/dev/null
-"$tmp/prefix/bin/kivadapsim" log clear
+# utility built against it by path runs as before.
+cmake -S "$src" -B "$tmp/build" "${gen[@]}" -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF -DKIV_TRACE_DIR="$tmp/traces" \
+  -DKIV_NICI="$tmp/prefix/lib/libnicisim.so" >/dev/null
+cmake --build "$tmp/build" -j"$(nproc)" --target kivservicemode >/dev/null
+"$tmp/prefix/bin/kivadapsim" log clear >/dev/null
 set +e
 err=$("$tmp/build/servicemode/kivservicemode" -a A0 -p 2R -q 2>&1 >/dev/null)
 set -e

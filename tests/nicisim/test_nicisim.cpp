@@ -1,5 +1,7 @@
-// The simulated adapter: request blocks decoded and answered byte by byte,
-// the faults, the state file and kivadapsim's command line.
+// The simulated adapter's own rules: blocks checked byte by byte, the
+// adapter's and the enclosure's answers and the staged faults (in memory);
+// the library's contract, the state file with its lock and log, and
+// kivadapsim's command line (against a state file of the test's own).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,658 +9,360 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
-#include <string>
-#include <vector>
+#include <sstream>
 
-#include "adapci/kivwire.h"
-#include "kivtestsupport.h"
 #include "adapci/nici.h"
-#include "nicisim/nicisim.h"
-#include "nicisim/sha256.h"
-#include "ses/kivsesblock.h"
+#include "kivblocks.h"
+#include "kivsim.h"
 
 namespace {
 
-using namespace kiv::wire;
-using Block = std::vector<std::uint8_t>;
-using nicisim::Fd;
+namespace B = kivtest::blocks;
+using B::Block;
+using Words = std::vector<std::string>;
+constexpr std::uint64_t kAddress = 0x7F00DEAD0000;  // where an SES block says its data area lies
 
-// The two port requests as the utility builds them: the loop-map query
-// (3216 bytes, transaction 82) and the service-mode change (192, 96).
-Block portRequest(bool map, int port, int value) {
-  Block b(map ? 3216 : 192, 0);
-  put16be(b, 0, 1);
-  put32be(b, 4, static_cast<std::uint32_t>(b.size()));
-  put32be(b, 52, 7);
-  put8(b, 56, 2);
-  put16be(b, 58, map ? 82 : 96);
-  putArea(b, 72, presentArea(0, 4));
-  putArea(b, 96, noArea());
-  putArea(b, 120, map ? presentArea(4, 3008) : noArea());
-  putArea(b, 144, map ? presentArea(3012, 20) : noArea());
-  put8(b, 184, static_cast<std::uint8_t>(port));
-  put8(b, 185, static_cast<std::uint8_t>(value));
-  return b;
+std::string hex(const Block& b, std::size_t from, std::size_t n) {
+  std::string s;
+  for (std::size_t i = from; i < from + n; ++i) s += "0123456789abcdef"[b[i] >> 4], s += "0123456789abcdef"[b[i] & 15];
+  return s;
 }
-Block loopMapRequest(int port) { return portRequest(true, port, 1); }
-Block serviceModeRequest(int port, int value) { return portRequest(false, port, value); }
-
-// An SES request as kivses lays it out: a SEND DIAGNOSTIC of page, or a
-// RECEIVE DIAGNOSTIC RESULTS of L bytes of page code `code`. Its data
-// address is filled in where the block is answered.
-Block sesRequest(const std::string& serial, bool send, std::uint8_t code, std::uint32_t L, const Block& page = {}) {
-  const std::uint32_t size = SesRequestBlock::blockSizeFor(L);
-  Block b(size, 0);
-  put16be(b, 0, 2);
-  put32be(b, 4, size);
-  std::memcpy(b.data() + 10, serial.c_str(), serial.size() + 1);
-  putArea(b, 56, presentArea(0, 20));
-  putArea(b, 80, send ? presentArea(20, L) : noArea());
-  putArea(b, 104, send ? noArea() : presentArea(20, L));
-  putArea(b, 128, presentArea(L + 20, 36));
-  put16be(b, 152, 59);
-  put16be(b, 154, 2);
-  put16be(b, 190, 1);
-  const std::uint8_t cdb[6] = {static_cast<std::uint8_t>(send ? 0x1D : 0x1C), static_cast<std::uint8_t>(send ? 0x10 : 0x01),
-                               code, static_cast<std::uint8_t>(L >> 8), static_cast<std::uint8_t>(L), 0};
-  for (std::size_t i = 0; i < 6; ++i) put8(b, 192 + i, cdb[i]);
-  if (!page.empty()) std::memcpy(b.data() + 204, page.data(), page.size());
-  return b;
+std::string modes(const nicisim::State& s) {
+  std::string m;
+  for (const nicisim::Port& p : s.ports) m += p.serviceMode ? '1' : '0';
+  return m;
 }
-Block receive(std::uint8_t code, std::uint32_t L = 4, const std::string& serial = "ENC1") {
-  return sesRequest(serial, false, code, L);
+Block receive(int code, std::size_t length = 4, const char* serial = "ENC1") {
+  return B::receiveDiagnostic(serial, code, length, kAddress);
 }
-Block sendPage(const Block& page) { return sesRequest("ENC1", true, 0, static_cast<std::uint32_t>(page.size()), page); }
-
-// A download page: phase flag, device number, and image bytes.
-Block downloadPage(std::uint8_t flag, int device, const Block& image = {}) {
-  Block p(9 + image.size(), 0);
-  put8(p, 0, 4);
-  put16be(p, 2, static_cast<std::uint16_t>(5 + image.size()));
-  put8(p, 4, 0x3C);
-  put8(p, 8, static_cast<std::uint8_t>(flag | device));
-  if (!image.empty()) std::memcpy(p.data() + 9, image.data(), image.size());
-  return p;
-}
-Block start(int device) { return sendPage(downloadPage(0x40, device)); }
-Block image(int device, const Block& bytes) { return sendPage(downloadPage(0x00, device, bytes)); }
-Block commit(int device) { return sendPage(downloadPage(0x80, device)); }
-
-nicisim::Enclosure enclosure(const std::string& serial, Block statuses = {}, Block stringIn = {}, std::int64_t busy = 0) {
-  nicisim::Enclosure e;
-  e.serial = serial;
-  e.statuses = std::move(statuses);
-  e.stringIn = std::move(stringIn);
-  e.busy = busy;
-  return e;
+Block send(const Block& page) { return B::sendDiagnostic("ENC1", page, kAddress); }
+// A download page: the phase flag with the device number, then image bytes.
+Block load(std::uint8_t phaseAndDevice, Block image = {}) {
+  Block page{4, 0, 0, static_cast<std::uint8_t>(5 + image.size()), 0x3C, 0, 0, 0, phaseAndDevice};
+  page.insert(page.end(), image.begin(), image.end());
+  return send(page);
 }
 
-std::int16_t appResult(const Block& b) { return static_cast<std::int16_t>(get16be(b, 170)); }
-
-// Answers a block against a state, as the library does.
-nicisim::Answer answerIn(nicisim::State& s, Block& b, std::uint64_t addressDelta = 0) {
-  const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(b.data() + 184));
-  if (get16be(b, 0) == 2 && b.size() >= 184) put64be(b, 176, address);
-  return nicisim::answerBlock(s, b, address + addressDelta);
-}
-
-// The loop-map answer: the adapter's result, the service-mode word (its
-// flag bit among others, little-endian) and the loop map.
-TEST(Adapter, LoopMapAnswers) {
-  struct Case {
-    std::function<void(nicisim::Port&)> stage;
-    int rc;
-    std::uint32_t word;
-    std::uint8_t loopEntries;
+// A block that breaks its layout anywhere is answered with DE_BadParameter
+// (244) in its directive status and nothing else, and changes no state; one
+// too short to hold a directive status is refused with EINVAL.
+TEST(Blocks, BrokenLayoutAnsweredAsBadParameter) {
+  const Block map = B::loopMap(1), mode = B::serviceMode(1, 1), get = receive(8), put = send({4, 0, 0, 0});
+  auto poke = [](std::size_t at, std::uint8_t v) { return [=](Block& b) { b[at] = v; }; };
+  auto cut = [](std::uint8_t size) { return [=](Block& b) { b.resize(size), b[7] = size; }; };
+  const struct { Block block; std::function<void(Block&)> spoil; std::string why; } rows[] = {
+      {map, cut(60), "block of 60 bytes is too short to answer"}, {get, cut(50), "block of 50 bytes is too short"},
+      {map, poke(7, 0x8C), "blockSize 3212 differs from requestSize 3216"}, {map, poke(1, 3), "unknown blockKind 3"},
+      {map, poke(55, 6), "service 6 is not 7"}, {map, poke(56, 0), "byte at offset 56 is 0, not 2"},
+      {map, poke(59, 83), "transaction 83 not served"}, {map, poke(170, 1), "nonzero byte at offset 170"},
+      {mode, poke(59, 82), "size 192 for transaction 82, expected 3216"}, {map, poke(73, 1), "nonzero byte at offset 73"},
+      {map, poke(167, 16), "descriptor 4 is (8,3012,16)"}, {map, poke(184, 5), "port 5 out of range"},
+      {mode, poke(184, 0), "port 0 out of range"}, {map, poke(185, 0), "data byte 1 is 0"},
+      {mode, poke(185, 2), "data byte 1 is 2"}, {mode, poke(191, 1), "nonzero byte at offset 191"},
+      {get, cut(236), "SES block of 236 bytes is too short"}, {get, poke(153, 60), "transaction 60 is not 59"},
+      {get, poke(155, 0), "bytes at offset 154 are not 2"}, {get, poke(191, 0), "data offset 6 is not 1"},
+      {get, poke(192, 0x1E), "operation code 30 not served"}, {put, poke(193, 0), "CDB byte 1 is 0"},
+      {put, poke(194, 8), "CDB reserved byte set"}, {get, poke(197, 1), "CDB reserved byte set"},
+      {get, poke(196, 8), "size 244 for page length 8"}, {get, poke(48, 1), "nonzero byte at offset 48"},
+      {get, poke(186, 1), "nonzero byte at offset 186"}, {put, poke(104, 8), "descriptor 3 is (8,0,0)"},
+      {get, poke(40, 1), "nonzero byte at offset 40"}, {get, poke(183, 1), "dataAddress does not point at the data area"},
+      {get, [](Block& b) { std::fill(&b[10], &b[48], 'A'); }, "serial number not terminated within its field"},
+      {get, poke(204, 1), "nonzero byte at offset 204"}, {put, poke(208, 1), "nonzero byte at offset 208"},
   };
-  const Case cases[] = {
-      {[](auto&) {}, 0, 0x00A1B2, 3},
-      {[](auto& p) { p.serviceMode = true; }, 0, 0x00A1F2, 3},
-      {[](auto& p) { p.serviceMode = true, p.forcedQuery = 1; }, 1, 0x00A1F2, 3},
-      {[](auto& p) { p.serviceMode = true, p.loopUp = false; }, -689, 0, 0},
-  };
-  for (const Case& c : cases) {
+  for (const auto& row : rows) {
     nicisim::State s;
-    c.stage(s.ports[1]);
-    Block a = loopMapRequest(2);
-    EXPECT_EQ(answerIn(s, a).line, "FN_ADAP_GetFCLoopMap port=2 rc=" + std::to_string(c.rc));
-    EXPECT_EQ(appResult(a), c.rc);
-    EXPECT_EQ(get32le(a, 3204), c.word);
-    EXPECT_EQ(get8(a, 188), c.loopEntries);
-  }
-}
-
-TEST(Adapter, ServiceModeRules) {
-  struct Case {
-    const char* name;
-    std::function<void(nicisim::State&)> stage;
-    int port, value;
-    int rc;
-    bool modeAfter;
-  };
-  const Case cases[] = {
-      {"set", [](auto&) {}, 1, 1, 0, true},
-      {"set again warns", [](auto& s) { s.ports[0].serviceMode = true; }, 1, 1, 1, true},
-      {"set with partner in", [](auto& s) { s.ports[3].serviceMode = true; }, 3, 1, -34, false},
-      {"clear", [](auto& s) { s.ports[2].serviceMode = true; }, 3, 0, 0, false},
-      {"clear when out", [](auto&) {}, 4, 0, -8, false},
-      {"forced set error changes nothing", [](auto& s) { s.ports[0].forcedSet = -689; }, 1, 1, -689, false},
-      {"forced set warning applies", [](auto& s) { s.ports[0].forcedSet = 1; }, 1, 1, 1, true},
-      {"forced set never makes a pair", [](auto& s) { s.ports[0].forcedSet = 0, s.ports[1].serviceMode = true; }, 1, 1,
-       0, false},
-      {"forced clear 0 applies", [](auto& s) { s.ports[0].serviceMode = true, s.ports[0].forcedClear = 0; }, 1, 0, 0,
-       false},
-      {"forced clear error keeps it", [](auto& s) { s.ports[0].serviceMode = true, s.ports[0].forcedClear = -2; }, 1, 0,
-       -2, true},
-  };
-  for (const Case& c : cases) {
-    nicisim::State s;
-    c.stage(s);
-    Block a = serviceModeRequest(c.port, c.value);
-    const std::string line = answerIn(s, a).line;
-    EXPECT_EQ(appResult(a), c.rc) << c.name;
-    EXPECT_EQ(s.ports[static_cast<std::size_t>(c.port - 1)].serviceMode, c.modeAfter) << c.name;
-    EXPECT_EQ(line, "FN_ADAP_ServiceMode port=" + std::to_string(c.port) + " value=" + std::to_string(c.value) +
-                        " rc=" + std::to_string(c.rc))
-        << c.name;
-  }
-}
-
-// Every byte of a block of either kind is checked: one that breaks its
-// layout is answered with DE_BadParameter in its directive status and
-// changes nothing.
-TEST(Blocks, MalformedAnswerBadParameter) {
-  struct Case {
-    Block request;
-    std::function<void(Block&)> spoil;
-    const char* reason;
-    std::uint64_t addressDelta = 0;
-  };
-  const Block map = loopMapRequest(1), ses = receive(8);
-  const Case cases[] = {
-      {map, [](Block& b) { put32be(b, 4, 3212); }, "blockSize 3212 differs from requestSize 3216"},
-      {map, [](Block& b) { put16be(b, 0, 3); }, "unknown blockKind 3"},
-      {map, [](Block& b) { put32be(b, 52, 6); }, "service 6 is not 7"},
-      {map, [](Block& b) { put8(b, 56, 0); }, "byte at offset 56 is 0, not 2"},
-      {map, [](Block& b) { put16be(b, 58, 96); }, "size 3216 for transaction 96, expected 192"},
-      {map, [](Block& b) { putArea(b, 144, presentArea(3012, 16)); }, "descriptor 4 is (8,3012,16)"},
-      {map, [](Block& b) { put8(b, 184, 5); }, "port 5 out of range"},
-      {map, [](Block& b) { put8(b, 185, 0); }, "data byte 1 is 0"},
-      {map, [](Block& b) { put8(b, 170, 1); }, "nonzero byte at offset 170"},
-      {serviceModeRequest(1, 2), [](Block&) {}, "data byte 1 is 2"},
-      {ses, [](Block&) {}, "dataAddress does not point at the data area", 8},
-      {ses, [](Block& b) { put16be(b, 152, 60); }, "transaction 60 is not 59"},
-      {ses, [](Block& b) { put16be(b, 154, 0); }, "bytes at offset 154 are not 2"},
-      {ses, [](Block& b) { put16be(b, 190, 0); }, "data offset 6 is not 1"},
-      {ses, [](Block& b) { put8(b, 196, 8); }, "size 244 for page length 8"},
-      {ses, [](Block& b) { putArea(b, 80, presentArea(20, 4)); }, "descriptor 2 is (8,20,4)"},
-      {ses, [](Block& b) { std::memset(b.data() + 10, 'A', 38); }, "serial number not terminated within its field"},
-      {ses, [](Block& b) { put8(b, 40, 1); }, "nonzero byte at offset 40"},    // after the serial's NUL
-      {ses, [](Block& b) { put8(b, 48, 1); }, "nonzero byte at offset 48"},    // directive status
-      {ses, [](Block& b) { put8(b, 52, 1); }, "nonzero byte at offset 52"},    // result word
-      {ses, [](Block& b) { put8(b, 205, 1); }, "nonzero byte at offset 205"},  // a receive's data-in area
-      {ses, [](Block& b) { put8(b, 243, 1); }, "nonzero byte at offset 243"},  // trailing area
-  };
-  for (const Case& c : cases) {
-    nicisim::State s;
-    s.enclosures.push_back(enclosure("ENC1"));
+    s.enclosures.emplace_back().serial = "ENC1";
     const std::string before = nicisim::serialize(s);
-    Block b = c.request;
-    const std::size_t statusAt = get16be(b, 0) == 2 ? 48 : 60;
-    c.spoil(b);
-    const nicisim::Answer a = answerIn(s, b, c.addressDelta);
-    EXPECT_EQ(a.err, 0);
-    EXPECT_EQ(get8(b, statusAt), 244) << c.reason;
-    EXPECT_EQ(a.line, std::string("malformed: ") + c.reason);
-    EXPECT_EQ(nicisim::serialize(s), before);
+    Block b = row.block, answered = (row.spoil(b), b);
+    const bool refused = row.why.ends_with("to answer");
+    if (!refused) answered[b[1] == 2 ? 48 : 60] = 244;
+    const nicisim::Answer a = nicisim::answerBlock(s, b, kAddress);
+    EXPECT_EQ(a.line + " " + std::to_string(a.err), "malformed: " + row.why + (refused ? " 22" : " 0"));
+    EXPECT_TRUE(b == answered && nicisim::serialize(s) == before) << row.why;
   }
 }
 
-// One enclosure answering in turn: busy sends, the staged status list, a
-// refused commit's status, String In, the supported pages, unsupported
-// page codes, unknown serial numbers; and its firmware transfers, one at a
-// time, kept per device.
-TEST(Ses, EnclosureAnswersAndKeepsScorePerDevice) {
-  using Stage = std::function<void(nicisim::Enclosure&)>;
-  struct Step {
-    Stage stage;
-    Block request;
-    int rc;            // applicationResult, or EBUSY for a busy send
-    const char* page;  // the first bytes of a read's answer, in hex
-    const char* image; // what the answer does to an image file
+// The port requests answered by the adapter's rules or as staged: the result
+// (in the log line and in the block), the service-mode word of a loop map
+// (the flag 0x40 among other bits, little-endian), the ports' modes after.
+TEST(Adapter, AnswersByItsRules) {
+  using P = nicisim::Port*;
+  const struct { std::function<void(P)> stage; Block request; std::string want; } rows[] = {
+      {[](P) {}, B::loopMap(2), "0 b2a10000 0000"}, {[](P p) { p[1].serviceMode = 1; }, B::loopMap(2), "0 f2a10000 0100"},
+      {[](P p) { p[1].serviceMode = 1, p[1].forcedQuery = 1; }, B::loopMap(2), "1 f2a10000 0100"},
+      {[](P p) { p[1].serviceMode = 1, p[1].loopUp = 0; }, B::loopMap(2), "-689 00000000 0100"},
+      {[](P p) { p[0].forcedQuery = -8; }, B::loopMap(1), "-8 00000000 0000"},
+      {[](P) {}, B::serviceMode(1, 1), "0 1000"}, {[](P p) { p[0].serviceMode = 1; }, B::serviceMode(1, 1), "1 1000"},
+      {[](P p) { p[3].serviceMode = 1; }, B::serviceMode(3, 1), "-34 0001"},
+      {[](P p) { p[2].serviceMode = 1; }, B::serviceMode(3, 0), "0 0000"}, {[](P) {}, B::serviceMode(4, 0), "-8 0000"},
+      {[](P p) { p[0].forcedSet = -689; }, B::serviceMode(1, 1), "-689 0000"},
+      {[](P p) { p[0].forcedSet = 1; }, B::serviceMode(1, 1), "1 1000"},
+      {[](P p) { p[0].forcedSet = 0, p[1].serviceMode = 1; }, B::serviceMode(1, 1), "0 0100"},  // never a pair
+      {[](P p) { p[0].forcedClear = 0; }, B::serviceMode(1, 0), "0 0000"},
+      {[](P p) { p[0].serviceMode = 1, p[0].forcedClear = -2; }, B::serviceMode(1, 0), "-2 1000"},
   };
-  const Block pageTwo{2, 0, 0, 4, 1, 2, 3, 4};
-  Block tooLong = downloadPage(0x00, 5, {'x'});
-  put16be(tooLong, 2, 7);
-  Block reserved = downloadPage(0x00, 5, {'x'});
-  put8(reserved, 6, 1);
-  Block startWithBytes = downloadPage(0x40, 5, {'x'});
-  const Step steps[] = {
-      {{}, receive(8), EBUSY, "", ""},
-      {{}, receive(8), 0, "08030000", ""},
-      {{}, receive(8), 0, "08000000", ""},
-      {{}, receive(8), 0, "08000000", ""},  // the last status repeats
-      {{}, receive(4, 6), 0, "414243440000", ""},
-      {{}, receive(0, 8), 0, "0000000300040800", ""},
-      {{}, receive(2), -87, "00000000", ""},
-      {{}, receive(8, 4, "NOPE"), -500, "00000000", ""},
-      {{}, sendPage(pageTwo), -87, "", ""},
-      {{}, sendPage({4, 0, 0, 1, 0}), 0, "", ""},  // String Out without the download command
-      {{}, image(5, {'a'}), -8, "", ""},           // no transfer open
-      {{}, start(5), 0, "", "5 start"},
-      {{}, image(5, {'a', 'b'}), 0, "", "5 at 0: 2"},
-      {{}, image(6, {'x'}), -8, "", ""},  // not the device of the open transfer
-      {{}, sendPage(tooLong), -8, "", ""},
-      {{}, sendPage(reserved), -8, "", ""},
-      {{}, sendPage(startWithBytes), -8, "", ""},
-      {{}, image(5, {'c'}), 0, "", "5 at 2: 1"},
-      {{}, commit(5), 0, "", ""},
-      {{}, commit(6), 0, "", ""},  // nothing to commit: refused, as the next status read says
-      {{}, receive(8), 0, "08020000", ""},
-      {{}, receive(8), 0, "08000000", ""},
-      {{}, start(7), 0, "", "7 start"},
-      {{}, image(7, {'z'}), 0, "", "7 at 0: 1"},
-      {[](nicisim::Enclosure& e) { e.statuses = {3}, e.next = 0; }, receive(8), 0, "08030000", ""},  // stops the transfer
-      {{}, image(7, {'z'}), -8, "", ""},
-      {{}, commit(7), 0, "", ""},
-      {{}, receive(8), 0, "08020000", ""},
-      {{}, start(6), 0, "", "6 start"},
-      {[](nicisim::Enclosure& e) { e.device(6)->length = nicisim::kMaxImage - 1; }, image(6, {'a', 'b'}), -82, "", ""},
-      {{}, start(8), 0, "", "8 start"},
-      {{}, start(9), 0, "", "9 start"},  // ends the transfer to device 8
-  };
-  nicisim::State s;
-  s.enclosures.push_back(enclosure("ENC1", {3, 0}, {'A', 'B', 'C', 'D'}, 1));
-  int n = 0;
-  for (const Step& step : steps) {
-    ++n;
-    if (step.stage) step.stage(s.enclosures[0]);
-    Block b = step.request;
-    const nicisim::Answer a = answerIn(s, b);
-    EXPECT_EQ(a.err != 0 ? a.err : static_cast<std::int16_t>(get16be(b, 54)), step.rc) << "step " << n;
-    std::string page, image;
-    char hex[3];
-    for (std::size_t i = 0; i < std::strlen(step.page) / 2; ++i) {
-      std::snprintf(hex, sizeof hex, "%02x", b[204 + i]);
-      page += hex;
-    }
-    if (a.image) {
-      image = std::to_string(a.image->device) +
-              (a.image->start ? std::string(" start")
-                              : " at " + std::to_string(a.image->offset) + ": " + std::to_string(a.image->bytes.size()));
-    }
-    EXPECT_EQ(page, step.page) << "step " << n;
-    EXPECT_EQ(image, step.image) << "step " << n;
+  for (const auto& row : rows) {
+    nicisim::State s;
+    row.stage(s.ports.data());
+    Block b = row.request;
+    const std::string line = nicisim::answerBlock(s, b, kAddress).line, rc = line.substr(line.rfind('=') + 1);
+    EXPECT_EQ(static_cast<std::int16_t>(b[170] << 8 | b[171]), std::stoi(rc)) << line;
+    EXPECT_EQ(rc + (b.size() > 192 ? " " + hex(b, 3204, 4) : "") + " " + modes(s), row.want) << line;
   }
-  std::string devices;
-  for (const nicisim::Device& d : s.enclosures[0].devices) {
-    devices += std::to_string(d.number) + ":" + std::to_string(d.pages) + "/" + std::to_string(d.length) + " " +
-               nicisim::kTransferNames[d.transfer] + "; ";
-  }
-  EXPECT_EQ(devices,
-            "5:2/3 committed; 6:0/16777215 stopped; 7:1/1 stopped; 8:0/0 stopped; 9:0/0 receiving; ");
 }
 
 // Each fault kind on a clear of port 1, which is in service mode and whose
-// clear answers AS_Warning, carried out or not: carried out, the port
-// leaves service mode and the answer says 1; not carried out, the port
-// keeps it and the answer is the request as it was sent. Either way the
-// fault's field is set, and nothing is written past the block.
+// clear answers AS_Warning, carried out or not where it may be: carried out,
+// the port leaves service mode and the answer says 1, then the fault spoils
+// it; not carried out, both stay as sent. The send's errno, answer size and
+// reply status, bytes 60, 168 and 169 of the answer; nothing written past it.
 TEST(Faults, EachKindCarriedOutOrNot) {
-  struct Case {
-    nicisim::FaultKind kind;
-    std::int32_t value;
-    int err;
-    std::uint32_t size;
-    std::int32_t status;
-    std::size_t field;  // the byte the fault sets, 0 for none
+  const struct { nicisim::FaultKind kind; std::int32_t value; const char* effect; } rows[] = {
+      {nicisim::kFaultKinds, 0, "0 192 0 000000"}, {nicisim::kSend, 16, "16 0 0 000000"},  // none; never reaches the adapter
+      {nicisim::kSendAnswered, 4, "4 192 0 000000"}, {nicisim::kDirective, 9, "0 192 0 090000"},
+      {nicisim::kNetwork, 7, "0 192 0 000007"}, {nicisim::kResultByte, 5, "0 192 0 000500"},
+      {nicisim::kReplyStatus, 3, "0 192 3 000000"}, {nicisim::kShort, 100, "0 100 0 000000"},
+      {nicisim::kNoAnswer, 0, "0 0 0 000000"},
   };
-  const Case cases[] = {
-      {nicisim::kFaultKinds, 0, 0, 192, 0, 0},  // no fault
-      {nicisim::kSendAnswered, 4, 4, 192, 0, 0},
-      {nicisim::kDirective, 9, 0, 192, 0, 60},
-      {nicisim::kNetwork, 7, 0, 192, 0, 169},
-      {nicisim::kResultByte, 5, 0, 192, 0, 168},
-      {nicisim::kReplyStatus, 3, 0, 192, 3, 0},
-      {nicisim::kShort, 100, 0, 100, 0, 0},
-      {nicisim::kNoAnswer, 0, 0, 0, 0, 0},
-      {nicisim::kSend, 16, 16, 0, 0, 0},  // never reaches the adapter
-  };
-  for (const Case& c : cases) {
+  for (const auto& row : rows) {
+    const bool none = row.kind == nicisim::kFaultKinds;
+    const std::string fault = none ? "" : std::string(" fault=") + nicisim::kFaultKindInfo[row.kind].name;
     for (bool executed : {false, true}) {
-      const bool none = c.kind == nicisim::kFaultKinds, send = c.kind == nicisim::kSend;
-      if ((none || send) && executed == send) continue;
-      const std::string name = none ? "" : std::string(nicisim::kFaultKindInfo[c.kind].name);
+      if (executed ? !none && !nicisim::kFaultKindInfo[row.kind].takesExecuted : none) continue;
       nicisim::State s;
-      s.ports[0].serviceMode = true;
-      s.ports[0].forcedClear = 1;
-      if (!none) s.faults[c.kind] = {1, c.value, 0, executed};
-      const Block request = serviceModeRequest(1, 0);
-      Block reply(request.size() + 8, 0xEE);  // room for extra size 8, never used
-      const nicisim::Sent sent = nicisim::sendRequest(s, request, reply, 0);
-      EXPECT_EQ(sent.err, c.err) << name;
-      EXPECT_EQ(sent.answerSize, c.size) << name;
-      EXPECT_EQ(sent.replyStatus, c.status) << name;
-      EXPECT_EQ(c.field != 0 ? get8(reply, c.field) : c.value, c.value) << name;
-      EXPECT_EQ(appResult(reply), executed ? 1 : 0) << name;
-      EXPECT_EQ(get8(reply, 192), 0xEE) << name;
-      EXPECT_EQ(s.ports[0].serviceMode, !executed) << name;
-      EXPECT_EQ(sent.line, std::string("FN_ADAP_ServiceMode port=1 value=0 ") + (executed ? "rc=1" : "executed=no") +
-                               (none ? "" : " fault=" + name));
-      EXPECT_EQ(s.faults[none ? 0 : c.kind].count, 0) << name;
+      s.ports[0].serviceMode = true, s.ports[0].forcedClear = 1;
+      if (!none) s.faults[row.kind] = {1, row.value, 0, executed};
+      Block reply(200, 0xEE);
+      const nicisim::Sent sent = nicisim::sendRequest(s, B::serviceMode(1, 0), reply, 0);
+      EXPECT_EQ(std::to_string(sent.err) + " " + std::to_string(sent.answerSize) + " " + std::to_string(sent.replyStatus) + " " +
+                    hex(reply, 60, 1) + hex(reply, 168, 2) + " " + hex(reply, 170, 2) + modes(s) + hex(reply, 192, 8),
+                std::string(row.effect) + (executed ? " 00010000" : " 00001000") + std::string(16, 'e'));
+      EXPECT_EQ(sent.line + std::to_string(s.faults[row.kind % nicisim::kFaultKinds].count),
+                "FN_ADAP_ServiceMode port=1 value=0 " + std::string(executed ? "rc=1" : "executed=no") + fault + "0");
     }
   }
-  // The same faults spoil an SES answer at its own offsets; not carried
-  // out, a read's page stays as sent.
-  nicisim::State ses;
-  ses.enclosures.push_back(enclosure("ENC1"));
-  ses.faults[nicisim::kDirective] = {1, 9, 0, false};
-  Block read = receive(8);
-  put64be(read, 176, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(read.data() + 184)));
-  Block readReply(read.size());
-  nicisim::sendRequest(ses, read, readReply, get64be(read, 176));
-  EXPECT_EQ(get8(readReply, 48), 9);
-  EXPECT_EQ(get32be(readReply, 204), 0u);
-
-  // A malformed block is answered as malformed: no fault fires or counts.
+  // A fault lets after= sends pass, and one staged always never runs out.
   nicisim::State s;
+  s.faults[nicisim::kNoAnswer] = {nicisim::kAlways, 0, 1, true};
+  Block reply(244);
+  std::string sizes;
+  for (int i = 0; i < 3; ++i) sizes += std::to_string(nicisim::sendRequest(s, B::serviceMode(1, 0), reply, 0).answerSize);
+  EXPECT_EQ(sizes, "19200");
+  // A malformed block is answered as malformed: no fault fires or counts.
   s.faults[nicisim::kDirective] = {1, 9, 0, true};
-  Block request = serviceModeRequest(1, 2), reply(192);
-  const nicisim::Sent sent = nicisim::sendRequest(s, request, reply, 0);
-  EXPECT_EQ(sent.line, "malformed: data byte 1 is 2");
-  EXPECT_EQ(get8(reply, 60), 244);
+  EXPECT_EQ(nicisim::sendRequest(s, B::serviceMode(1, 2), reply, 0).line, "malformed: data byte 1 is 2");
   EXPECT_EQ(s.faults[nicisim::kDirective].count, 1);
+  // An SES answer is spoilt at its own offsets; not carried out, its page stays as sent.
+  s = {}, s.faults[nicisim::kNetwork] = {1, 7, 0, false}, s.enclosures.emplace_back().serial = "ENC1";
+  nicisim::sendRequest(s, receive(8), reply, kAddress);
+  EXPECT_EQ(hex(reply, 48, 8) + " " + hex(reply, 204, 4), "0000000000070000 00000000");
 }
 
-// ---- through the library and kivadapsim, against a state file of the test's own ----
-
-class Sim : public ::testing::Test {
- protected:
-  void SetUp() override { setenv("KIVADAPSIM_STATE", state.c_str(), 1); }
-  void TearDown() override { unsetenv("KIVADAPSIM_STATE"); }
-  kivtest::ChildResult sim(const std::vector<std::string>& words) {
-    std::vector<std::string> argv{"kivadapsim"};
-    argv.insert(argv.end(), words.begin(), words.end());
-    return kivtest::runProgram(KIVADAPSIM_PATH, argv, {{"KIVADAPSIM_STATE", state}});
+// One enclosure answering in turn: a busy send, its status list, String In,
+// the supported pages, pages it does not support, an unknown serial number;
+// and firmware transfers, one at a time, kept per device. Each answer's
+// result, a read's page, and what it writes to a device's image.
+TEST(Enclosure, AnswersAndTransfersPerDevice) {
+  const struct { Block request; const char* want; std::function<void(nicisim::Enclosure&)> stage = {}; } steps[] = {
+      {receive(8), "busy"}, {receive(8), "0 08030000"}, {receive(8), "0 08000000"}, {receive(8), "0 08000000"},  // the last repeats
+      {receive(4, 6), "0 414243440000"}, {receive(0, 8), "0 0000000300040800"}, {receive(2), "-87 00000000"},
+      {receive(8, 4, "NOPE"), "-500 00000000"}, {send({2, 0, 0, 0}), "-87"},  // only String Out may be sent
+      {send({4, 0, 0, 1, 0}), "0"},  // String Out without the download command: taken, no effect
+      {load(0x05, {1}), "-8"},       // no transfer open
+      {load(0x45), "0 5 start"}, {load(0x05, {1, 2}), "0 5 at 0: 2"},
+      // Another device, bytes in a start page, no such phase, a page length that is not the page's, a reserved byte.
+      {load(0x06, {1}), "-8"}, {load(0x45, {1}), "-8"}, {load(0xC5), "-8"},
+      {send({4, 0, 0, 7, 0x3C, 0, 0, 0, 5, 1}), "-8"}, {send({4, 0, 0, 6, 0x3C, 0, 1, 0, 5, 1}), "-8"},
+      {load(0x05, {3}), "0 5 at 2: 1"}, {load(0x85), "0"},  // complete: committed
+      {load(0x86), "0"}, {receive(8), "0 08020000"},           // nothing to commit: refused, as the next read says
+      {load(0x47), "0 7 start"}, {load(0x07, {1}), "0 7 at 0: 1"},
+      {receive(8), "0 08030000", [](auto& e) { e.statuses = {3}, e.next = 0; }},  // a bad status stops the transfer
+      {load(0x07, {1}), "-8"}, {load(0x87), "0"}, {receive(8), "0 08020000"},
+      {load(0x46), "0 6 start"}, {load(0x06, {1, 2}), "-82", [](auto& e) { e.device(6)->length = nicisim::kMaxImage - 1; }},
+      {load(0x06, {1}), "-8"},  // the overlong image stopped the transfer
+      {load(0x48), "0 8 start"}, {load(0x49), "0 9 start"}, {load(0x89), "0"},  // a start ends 8; no image, no commit
+  };
+  nicisim::State s;
+  nicisim::Enclosure& e = s.enclosures.emplace_back();
+  e.serial = "ENC1", e.statuses = {3, 0}, e.stringIn = {'A', 'B', 'C', 'D'}, e.busy = 1;
+  for (const auto& step : steps) {
+    if (step.stage) step.stage(e);
+    Block b = step.request;
+    const nicisim::Answer a = nicisim::answerBlock(s, b, kAddress);
+    std::string got = a.err == EBUSY ? "busy" : std::to_string(static_cast<std::int16_t>(b[54] << 8 | b[55]));
+    if (b[192] == 0x1C && a.err == 0) got += " " + hex(b, 204, b[196]);
+    if (a.image) got += std::string(" ") + std::to_string(a.image->device) + (a.image->start ? std::string(" start") :
+                        std::string(" at ") + std::to_string(a.image->offset) + ": " + std::to_string(a.image->bytes.size()));
+    EXPECT_EQ(got, step.want) << "step " << &step - steps;
   }
-  // Library calls run in a child: each has a connection state of its own.
-  kivtest::ChildResult lib(const std::function<void()>& body) { return kivtest::runInChild(body); }
-  std::string log() { return sim({"log"}).out; }
-  kivtest::TempDir tmp;
-  std::string state = tmp.file("adapter.state");
-};
+  std::string devices;
+  for (const nicisim::Device& d : e.devices) devices += std::to_string(d.length) + nicisim::kTransferNames[d.transfer] + " ";
+  EXPECT_EQ(devices, "3committed 16777215stopped 1stopped 0stopped 0receiving ");  // devices 5 to 9
+}
 
-// The records of one request, set up as the contract asks: the three
-// option calls, and a reply buffer of block size + extra size bytes.
-struct Request {
-  Block block, buffer;
+// ---- the library and kivadapsim, against a state file of the test's own ----
+
+std::uint64_t g_now = 0;
+// Library calls as a caller makes them, one per word: open; send, of a
+// loop-map request with its three option calls made (none with -nooptions,
+// option 1 where option 0 belongs with -outoforder; -nobuffer and -norecord
+// leave out what they say); size, status and close. sim runs a kivadapsim
+// change; lock holds the state's lock elsewhere, its wait on a pinned clock.
+// Each call's result, and errno when it failed.
+std::string calls(kivtest::Sim& sim, const std::string& script) {
+  Block block = B::loopMap(1), reply(3216);
   niCIOptions options{};
   niCIStatus status{};
-  niCIReply reply{};
-  explicit Request(Block b, bool setOptions = true) : block(std::move(b)), buffer(block.size(), 0) {
-    if (setOptions) niCISetOptions(&options, 2, 1), niCISetOptions(&options, 0, 1), niCISetOptions(&options, 1, 0);
-    reply.pReplyBuffer = buffer.data();
+  niCIReply record{};
+  std::istringstream words(script);
+  std::string out;
+  for (std::string w; words >> w;) {
+    const int order[] = {2, 1, 0, 1, 1, 0, 2, 1, 1, 1, 1, 0}, *o = order + (w == "send-outoforder" ? 6 : 0);
+    for (int i = 0; i < 6 && w.starts_with("send") && w != "send-nooptions"; i += 2) niCISetOptions(&options, o[i], o[i + 1]);
+    record.pReplyBuffer = w == "send-nobuffer" ? nullptr : reply.data();
+    long r = 0;
+    if (w == "lock") {
+      static const nicisim::Fd held(open(nicisim::lockPath().c_str(), O_RDWR));
+      flock(held.fd, LOCK_EX);
+      nicisim::SimNowMicroseconds = [] { return g_now; };
+      nicisim::SimSleepMicroseconds = [](std::uint64_t us) { g_now += us; };
+    }
+    if (w == "open") r = niCIOpen();
+    niCIReply* const to = w == "send-norecord" ? nullptr : &record;
+    if (w.starts_with("send")) r = niCISendSyncRequest(block.data(), 3216, &options, &status, to);
+    if (w == "size") r = niCIBGetRequestSize(&record);
+    if (w == "status") r = niCIBGetRequestStatus(&record);
+    if (w == "close") r = niCIClose();
+    if (w == "sim") r = sim.simRaw({"port", "1L", "mode=on"}).status;
+    out += w + "=" + std::to_string(r) + (r == -1 ? "/" + std::to_string(errno) : "") + " ";
   }
-  int send() {
-    return niCISendSyncRequest(block.data(), static_cast<std::uint32_t>(block.size()), &options, &status, &reply);
-  }
-};
-
-// One exchange the way SendAdapCIRequest makes it; prints what came back.
-void exchange(Block b) {
-  if (niCIOpen() != 0) {
-    std::printf("open failed\n");
-    return;
-  }
-  Request r(std::move(b));
-  const int rc = r.send(), err = rc != 0 ? errno : 0;
-  const unsigned size = niCIBGetRequestSize(&r.reply);
-  const bool inBuffer = niCIBGetRequest(&r.reply) == r.buffer.data();
-  std::printf("send=%d errno=%d size=%u status=%d answer=%d", rc, err, size, niCIBGetRequestStatus(&r.reply), inBuffer);
-  std::printf(" close=%d\n", niCIClose());
+  return out + (g_now != 0 ? std::to_string(g_now / 1000000) + " s" : "");
 }
 
-TEST(Sha256, KnownVectors) {
-  EXPECT_EQ(kiv::sha256Hex(Block{'a', 'b', 'c'}), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(kiv::sha256Hex(Block{}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-  EXPECT_EQ(kiv::sha256Hex(Block(two.begin(), two.end())),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-}
-
-// What the library's callers see of each fault: the open's and the
-// close's result, the send's result and errno, the answer size and the
-// reply status; and the log line of each failed call.
-TEST_F(Sim, FaultsAsTheCallerSeesThem) {
-  struct Case {
-    std::vector<std::string> fault;
-    std::string out, log;
+// Calls in a process of their own, after the staging the row names: what
+// the caller sees, and the log. Each fault as the library's callers see it;
+// each breach of the contract refused and logged; the lock taken per call,
+// so that an open connection holds none, and waited for 10 s at most.
+TEST(Library, CallsAsTheirCallersSeeThem) {
+  kivtest::Sim sim;
+  setenv("KIVADAPSIM_STATE", sim.statePath().c_str(), 1);
+  const std::string one = "open send size status close", map = "FN_ADAP_GetFCLoopMap port=1 ";
+  const std::string breach = "contract: niCISendSyncRequest ", locked = "state file locked by another process for 10 s";
+  const struct { Words stage; std::string script, out, log; } rows[] = {
+      {{"fault", "open"}, "open", "open=-1/111 ", "niCIOpen fault=open"},
+      {{"fault", "send", "errno=16"}, one, "open=0 send=-1/16 size=0 status=0 close=0 ", map + "executed=no fault=send"},
+      {{"fault", "send-answered", "errno=4"}, one, "open=0 send=-1/4 size=3216 status=0 close=0 ",
+       map + "executed=no fault=send-answered"},
+      {{"fault", "replystatus", "value=3"}, one, "open=0 send=0 size=3216 status=3 close=0 ", map + "rc=0 fault=replystatus"},
+      {{"fault", "short", "value=100"}, "open send size", "open=0 send=0 size=100 ", map + "rc=0 fault=short"},
+      {{"fault", "close"}, "open close", "open=0 close=-1/5 ", "niCIClose fault=close"},
+      {{}, "send", "send=-1/22 ", breach + "without an open connection"},
+      {{}, "open open", "open=0 open=-1/16 ", "contract: niCIOpen while a connection is open"},
+      {{}, "close", "close=-1/9 ", "contract: niCIClose without an open connection"},
+      {{}, "open send-nooptions", "open=0 send-nooptions=-1/22 ",
+       breach + "before the option calls 2 = 1, 0 = 1, 1 = extra size on its record"},
+      {{}, "open send-outoforder", "open=0 send-outoforder=-1/22 ", "contract: niCISetOptions(1, 1) out of order"},
+      {{}, "open send-nobuffer", "open=0 send-nobuffer=-1/22 ", breach + "without a reply buffer"},
+      {{}, "open send-norecord", "open=0 send-norecord=-1/22 ", breach + "without a reply record"},
+      {{}, "size", "size=0 ", "contract: niCIBGetRequestSize before any send on its reply record"},
+      {{}, "open sim close", "open=0 sim=0 close=0 ", ""},
+      {{}, "open lock send close", "open=0 lock=0 send=-1/16 close=-1/16 20 s",
+       "niCISendSyncRequest failed: " + locked + "|niCIClose failed: " + locked},
   };
-  const std::string clear = "FN_ADAP_ServiceMode port=1 value=0 ";
-  const Case cases[] = {
-      {{"open"}, "open failed\n", "niCIOpen fault=open\n"},
-      {{"send", "errno=16"}, "send=-1 errno=16 size=0 status=0 answer=1 close=0\n", clear + "executed=no fault=send\n"},
-      {{"send-answered", "errno=4"}, "send=-1 errno=4 size=192 status=0 answer=1 close=0\n",
-       clear + "executed=no fault=send-answered\n"},
-      {{"close"}, "send=0 errno=0 size=192 status=0 answer=1 close=-1\n", clear + "rc=0\nniCIClose fault=close\n"},
-      {{"replystatus", "value=3"}, "send=0 errno=0 size=192 status=3 answer=1 close=0\n", clear + "rc=0 fault=replystatus\n"},
-      {{"short", "value=100"}, "send=0 errno=0 size=100 status=0 answer=1 close=0\n", clear + "rc=0 fault=short\n"},
-      {{"noanswer"}, "send=0 errno=0 size=0 status=0 answer=1 close=0\n", clear + "rc=0 fault=noanswer\n"},
-  };
-  for (const Case& c : cases) {
-    ASSERT_EQ(sim({"reset"}).status, 0);
-    ASSERT_EQ(sim({"port", "1L", "mode=on"}).status, 0);
-    std::vector<std::string> words{"fault"};
-    words.insert(words.end(), c.fault.begin(), c.fault.end());
-    ASSERT_EQ(sim(words).status, 0) << c.fault[0];
-    // count 1 by default: the fault fires once, then the adapter is clean.
-    EXPECT_EQ(lib([] { exchange(serviceModeRequest(1, 0)); }).out, c.out) << c.fault[0];
-    EXPECT_EQ(log(), c.log) << c.fault[0];
+  for (const auto& row : rows) {
+    sim.sim({"reset"});
+    if (!row.stage.empty()) sim.sim(row.stage);
+    EXPECT_EQ(kivtest::runTraced([&] { std::fputs(calls(sim, row.script).c_str(), stdout); }, nullptr).out, row.out);
+    std::string log;
+    for (const std::string& line : sim.log()) log += (log.empty() ? "" : "|") + line;
+    EXPECT_EQ(log, row.log);
   }
 }
 
 // A damaged state file is refused by the library and by kivadapsim, and
-// replaced by reset. A state path that is not a regular file of ours (a
-// link, a FIFO, a folder, a file with a second link) is refused at once,
-// by reset too, and what it leads to is left alone.
-TEST_F(Sim, DamagedOrForeignStateIsRefused) {
-  const std::string other = tmp.file("other");
-  struct Case {
-    std::function<int(const std::string&)> make;
-    std::string why;
-    bool resettable;
+// reset replaces it; a state path that is not a regular file of ours is
+// refused at once, by reset too, and what it leads to is left alone.
+TEST(Store, DamagedOrForeignStateIsRefused) {
+  kivtest::Sim sim;
+  const std::string state = sim.statePath(), other = state + ".other";
+  setenv("KIVADAPSIM_STATE", state.c_str(), 1);
+  auto text = [&](const char* t) { return [&, t] { return kivtest::writeFile(state, t), 0; }; };
+  const struct { std::function<int()> make; std::string why; } rows[] = {
+      {text(""), "damaged state file: not a kivadapsim state file (no final line end)"},
+      {text("kivadapsim-state\nversion=1\n"), "damaged state file: unsupported state version 'version=1'"},
+      {text("kivadapsim-state\nversion=2\nport1.mode=maybe\n"), "damaged state file: line 3: bad value of port1.mode"},
+      {[&] { return symlink(other.c_str(), state.c_str()); }, "is a symbolic link, refused"},
+      {[&] { return mkfifo(state.c_str(), 0600); }, "not a regular file, refused"},
+      {[&] { return link(other.c_str(), state.c_str()); }, "has more than one link, refused"},
   };
-  auto text = [](const char* t) {
-    return [t](const std::string& p) { return kivtest::writeFile(p, t), 0; };
-  };
-  const Case cases[] = {
-      {text(""), "damaged state file: not a kivadapsim state file (no final line end)", true},
-      {text("hello\n"), "damaged state file: not a kivadapsim state file", true},
-      {text("kivadapsim-state\nversion=1\n"), "damaged state file: unsupported state version 'version=1'", true},
-      {text("kivadapsim-state\nversion=2\nport1.mode=maybe\n"), "damaged state file: line 3: bad value of port1.mode",
-       true},
-      {[&](const std::string& p) { return symlink(other.c_str(), p.c_str()); }, "is a symbolic link, refused", false},
-      {[](const std::string& p) { return mkfifo(p.c_str(), 0600); }, "not a regular file, refused", false},
-      {[](const std::string& p) { return mkdir(p.c_str(), 0700); }, "not a regular file, refused", false},
-      {[&](const std::string& p) { return link(other.c_str(), p.c_str()); }, "has more than one link, refused", false},
-  };
-  for (const Case& c : cases) {
-    unlink(state.c_str()), rmdir(state.c_str()), unlink((state + ".log").c_str());
-    kivtest::writeFile(other, "precious\n");
-    ASSERT_EQ(c.make(state), 0) << c.why;
-    const std::string why = state + ": " + c.why;
-    kivtest::ChildResult r = lib([] { exchange(loopMapRequest(1)); });
-    EXPECT_EQ(r.out, "open failed\n") << c.why;
-    EXPECT_EQ(kivtest::readFile(state + ".log"), std::to_string(r.pid) + " niCIOpen failed: " + why + "\n");
-    r = sim({"show"});
-    EXPECT_EQ(r.status, 1) << c.why;
-    EXPECT_EQ(r.err, "kivadapsim: " + why + "\n");
-    r = sim({"reset"});
-    EXPECT_EQ(r.status, c.resettable ? 0 : 1) << c.why;
-    EXPECT_EQ(sim({"show"}).status, c.resettable ? 0 : 1) << c.why;
+  for (const auto& row : rows) {
+    unlink(state.c_str()), unlink((state + ".log").c_str()), kivtest::writeFile(other, "precious\n");
+    ASSERT_EQ(row.make(), 0) << row.why;
+    EXPECT_EQ(kivtest::runTraced([&] { std::fputs(calls(sim, "open").c_str(), stdout); }, nullptr).out, "open=-1/5 ");
+    const std::string log = kivtest::readFile(state + ".log"), why = state + ": " + row.why;
+    EXPECT_EQ(log.substr(log.find(' ') + 1), "niCIOpen failed: " + why + "\n");
+    EXPECT_EQ(sim.simRaw({"show"}).err, "kivadapsim: " + why + "\n");
+    const int refused = row.why.starts_with("damaged") ? 0 : 1;
+    EXPECT_EQ(sim.simRaw({"reset"}).status + sim.simRaw({"show"}).status, 2 * refused) << row.why;
     EXPECT_EQ(kivtest::readFile(other), "precious\n");
   }
 }
 
+// The request log keeps the newest lines: past its size bound, each visit
+// cuts it back to kMaxLogLines.
+TEST(Store, LogKeepsTheNewestLines) {
+  kivtest::Sim sim;
+  setenv("KIVADAPSIM_STATE", sim.statePath().c_str(), 1);
+  std::string old;
+  int lines = 0;
+  for (; old.size() <= nicisim::kMaxLogBytes; ++lines) old += "1 old line " + std::to_string(lines) + "\n";
+  kivtest::writeFile(sim.statePath() + ".log", old);
+  kivtest::runTraced([&] { calls(sim, "open send"); }, nullptr);
+  const Words log = sim.log();  // the open cuts it, the send adds its line
+  ASSERT_EQ(log.size(), nicisim::kMaxLogLines + 1);
+  EXPECT_EQ(log.front() + " " + log.back(), "old line " + std::to_string(lines - 10000) + " FN_ADAP_GetFCLoopMap port=1 rc=0");
+}
+
 // kivadapsim's command line, in turn against one state: a bad command line
-// (status 2, its line and the usage) and a refused change (status 1) leave
-// the state alone; a change prints the lines of show that it changed.
-TEST_F(Sim, CommandLine) {
-  ASSERT_EQ(sim({"port", "2R", "mode=on"}).status, 0);
-  struct Case {
-    std::vector<std::string> words;
-    int status;
-    std::string out, err;
-    bool changes;
-  };
+// (status 2: what is wrong, then the usage) and a refused change (status 1)
+// leave the state alone; a change prints the lines of show that it changed.
+TEST(Kivadapsim, CommandLine) {
+  kivtest::Sim sim;
+  sim.sim({"port", "2R", "mode=on"});
   const std::string usage = "usage: kivadapsim reset\n";
-  const Case cases[] = {
-      {{}, 2, "", "kivadapsim: no command given\n", false},
-      {{"frob"}, 2, "", "kivadapsim: unknown verb 'frob'\n", false},
-      {{"show", "all"}, 2, "", "kivadapsim: show: unexpected argument 'all'\n", false},
-      {{"port", "3L", "mode=on"}, 2, "", "kivadapsim: unknown port '3L'\n", false},
-      {{"port", "1l", "mode=on", "speed=4"}, 2, "", "kivadapsim: unknown key 'speed'\n", false},
-      {{"port", "1L", "mode=up"}, 2, "", "kivadapsim: bad value 'up' for mode\n", false},
-      {{"port", "1L", "mode=on", "query=AE_Nonsense"}, 2, "", "kivadapsim: unknown result code 'AE_Nonsense' for query\n",
-       false},
-      {{"fault", "melt"}, 2, "", "kivadapsim: unknown fault 'melt'\n", false},
-      {{"fault", "send", "count=x"}, 2, "", "kivadapsim: bad count 'x'\n", false},
-      {{"fault", "close", "executed=yes"}, 2, "", "kivadapsim: unknown key 'executed=yes' for fault close\n", false},
-      {{"fault", "short", "value=65536"}, 2, "", "kivadapsim: bad value '65536'\n", false},
-      {{"log", "purge"}, 2, "", "kivadapsim: log: unknown argument 'purge'\n", false},
-      {{"enclosure", "EN C"}, 2, "", "kivadapsim: bad serial number 'EN C'\n", false},
-      {{"enclosure", "ENC1", "status=3,x"}, 2, "", "kivadapsim: bad status list '3,x'\n", false},
-      {{"enclosure", "ENC1", "stringin=4"}, 2, "", "kivadapsim: bad hex text for stringin\n", false},
-      {{"enclosure", "ENC1", "color=red"}, 2, "", "kivadapsim: unknown key 'color'\n", false},
-      {{"help"}, 0, usage, "", false},
-      {{"-h"}, 0, usage, "", false},
-      {{"--help"}, 0, usage, "", false},
-      {{"--version"}, 0, "kivadapsim (kiv) " KIV_VERSION "\n", "", false},
-      {{"port", "2L", "mode=on"}, 1, "",
-       "kivadapsim: port 2L cannot be in service mode while its partner 2R is: the adapter holds one port of a pair in "
-       "service mode at most\n",
-       false},
-      {{"firmware", "ENC9"}, 1, "", "kivadapsim: no enclosure 'ENC9'\n", false},
-      {{"port", "1l", "query=AE_LoopDown", "set=-8", "clear=auto"}, 0,
-       "port 1L (1): service mode off, loop up, query=-689 set=-8 clear=auto\n", "", true},
-      {{"fault", "directive", "after=2", "value=9", "executed=yes"}, 0,
-       "fault directive: 1 more after=2 value=9 executed=yes\n", "", true},
-      {{"enclosure", "ENC1", "status=3,0", "busy=2"}, 0,
-       "enclosure ENC1: status=3,0 (next read #1), stringin 0 bytes, busy=2, firmware: none\n", "", true},
-      {{"firmware", "ENC1"}, 0, "serial: ENC1\nno firmware received\n", "", false},
-      {{"log", "clear"}, 0, "log: 0 lines\n", "", false},
+  const struct { Words words; int status; std::string text; } rows[] = {  // standard output, or what is wrong
+      {{}, 2, "no command given"}, {{"frob"}, 2, "unknown verb 'frob'"}, {{"show", "all"}, 2, "show: unexpected argument 'all'"},
+      {{"port", "3L", "mode=on"}, 2, "unknown port '3L'"}, {{"port", "1l", "mode=on", "speed=4"}, 2, "unknown key 'speed'"},
+      {{"port", "1L", "mode=up"}, 2, "bad value 'up' for mode"},
+      {{"port", "1L", "query=AE_Nonsense"}, 2, "unknown result code 'AE_Nonsense' for query"},
+      {{"fault", "melt"}, 2, "unknown fault 'melt'"}, {{"fault", "send", "count=x"}, 2, "bad count 'x'"},
+      {{"fault", "close", "executed=yes"}, 2, "unknown key 'executed=yes' for fault close"},
+      {{"fault", "short", "value=65536"}, 2, "bad value '65536'"}, {{"log", "purge"}, 2, "log: unknown argument 'purge'"},
+      {{"enclosure", "EN C"}, 2, "bad serial number 'EN C'"}, {{"enclosure", "ENC1", "status=3,x"}, 2, "bad status list '3,x'"},
+      {{"enclosure", "ENC1", "status="}, 2, "bad status list ''"},
+      {{"enclosure", "ENC1", "stringin=4"}, 2, "bad hex text for stringin"},
+      {{"port", "2L", "mode=on"}, 1,
+       "port 2L cannot be in service mode while its partner 2R is: the adapter holds one port of a pair in service mode at most"},
+      {{"firmware", "ENC9"}, 1, "no enclosure 'ENC9'"}, {{"help"}, 0, usage}, {{"-h"}, 0, usage}, {{"--help"}, 0, usage},
+      {{"--version"}, 0, "kivadapsim (kiv) " KIV_VERSION "\n"}, {{"log", "clear"}, 0, "log: 0 lines\n"},
+      {{"port", "1l", "query=AE_LoopDown", "set=-8", "loop=down"}, 0,
+       "port 1L (1): service mode off, loop down, query=-689 set=-8 clear=auto\n"},
+      {{"fault", "directive", "after=2", "value=9", "executed=yes"}, 0, "fault directive: 1 more after=2 value=9 executed=yes\n"},
+      {{"fault", "send", "always", "errno=4"}, 0, "fault send: always errno=4\n"},
+      {{"fault", "send", "off"}, 0, "fault send: off errno=5\n"},
+      {{"enclosure", "ENC1", "stringin=0a0B", "busy=2", "status=3,0"}, 0,
+       "enclosure ENC1: status=3,0 (next read #1), stringin 2 bytes, busy=2, firmware: none\n"},
   };
-  for (const Case& c : cases) {
-    const std::string before = kivtest::readFile(state);
-    kivtest::ChildResult r = sim(c.words);
-    const std::string what = c.words.empty() ? "(none)" : c.words[0] + (c.words.size() > 1 ? " " + c.words[1] : "");
-    EXPECT_EQ(r.status, c.status) << what;
-    if (c.status == 2) {
-      EXPECT_EQ(r.err.substr(0, c.err.size() + usage.size()), c.err + usage) << what;
-    } else {
-      EXPECT_EQ(r.err, c.err) << what;
-    }
-    EXPECT_EQ(c.out == usage ? r.out.substr(0, usage.size()) : r.out, c.out) << what;
-    EXPECT_EQ(kivtest::readFile(state) != before, c.changes) << what;
+  for (const auto& row : rows) {
+    const std::string before = kivtest::readFile(sim.statePath()), what = row.text.substr(0, 30);
+    const kivtest::ChildResult r = sim.simRaw(row.words);
+    const std::string err = row.status == 0 ? "" : "kivadapsim: " + row.text + "\n" + (row.status == 2 ? usage : "");
+    EXPECT_EQ(std::to_string(r.status) + r.err.substr(0, err.size()), std::to_string(row.status) + err);
+    EXPECT_EQ(row.text == usage ? r.out.substr(0, usage.size()) : r.out, row.status == 0 ? row.text : "");
+    const bool changes = row.status == 0 && std::string("port fault enclosure").find(row.words[0]) != std::string::npos;
+    EXPECT_EQ(kivtest::readFile(sim.statePath()) != before, changes) << what;
   }
-}
-
-// Each breach of the library's contract is refused (the call fails with
-// its errno), logged, and leaves no answer behind.
-TEST_F(Sim, ContractBreachesAreRefusedAndLogged) {
-  struct Case {
-    bool open, options;  // a connection opened, the option calls made
-    std::function<long(Request&)> call;
-    int err;
-    const char* log;
-  };
-  auto send = [](Request& r) -> long { return r.send(); };
-  niCIReply fresh{};
-  const Case cases[] = {
-      {false, true, send, EINVAL, "niCISendSyncRequest without an open connection"},
-      {true, true, [](Request&) -> long { return niCIOpen(); }, EBUSY, "niCIOpen while a connection is open"},
-      {false, true, [](Request&) -> long { return niCIClose(); }, EBADF, "niCIClose without an open connection"},
-      {true, false, send, EINVAL,
-       "niCISendSyncRequest before the option calls 2 = 1, 0 = 1, 1 = extra size on its record"},
-      {true, false,
-       [](Request& r) -> long {
-         niCISetOptions(&r.options, 2, 1), niCISetOptions(&r.options, 1, 0), niCISetOptions(&r.options, 0, 1);
-         return r.send();
-       },
-       EINVAL, "niCISetOptions(1, 0) out of order"},
-      {true, true, [](Request& r) -> long { return r.reply.pReplyBuffer = nullptr, r.send(); }, EINVAL,
-       "niCISendSyncRequest without a reply buffer"},
-      {true, true, [](Request&) -> long { return niCISendSyncRequest(nullptr, 0, nullptr, nullptr, nullptr); }, EINVAL,
-       "niCISendSyncRequest without a reply record"},
-      {true, true, [&](Request&) -> long { return niCIBGetRequestSize(&fresh) != 0 ? 1 : -1; }, EINVAL,
-       "niCIBGetRequestSize before any send on its reply record"},
-      {true, true, [&](Request&) -> long { return niCIBGetRequest(&fresh) != nullptr ? 1 : -1; }, EINVAL,
-       "niCIBGetRequest before any send on its reply record"},
-  };
-  for (const Case& c : cases) {
-    ASSERT_EQ(sim({"reset"}).status, 0);
-    kivtest::ChildResult r = lib([&] {
-      if (c.open) niCIOpen();
-      Request request(loopMapRequest(1), c.options);
-      const long result = c.call(request);
-      std::printf("%ld %d %u", result, errno, request.reply.requestSize);
-    });
-    EXPECT_EQ(r.out, "-1 " + std::to_string(c.err) + " 0") << c.log;
-    EXPECT_EQ(log(), std::string("contract: ") + c.log + "\n");
-  }
-}
-
-// A lock held elsewhere is waited for 10 s at most, on the clock the test
-// pins: the open fails, and the log says why; the held lock is never
-// entered.
-TEST_F(Sim, LockWaitIsBounded) {
-  ASSERT_EQ(sim({"reset"}).status, 0);
-  Fd held(open((state + ".lock").c_str(), O_RDWR));
-  ASSERT_EQ(flock(held.fd, LOCK_EX), 0);
-  kivtest::ChildResult r = lib([] {
-    static std::uint64_t now = 0;
-    static int pauses = 0;
-    nicisim::SimNowMicroseconds = [] { return now; };
-    nicisim::SimSleepMicroseconds = [](std::uint64_t us) { now += us, ++pauses; };
-    const int rc = niCIOpen();
-    std::printf("open=%d errno=%d waited=%llus pauses>100=%d", rc, errno,
-                static_cast<unsigned long long>(now / 1000000), pauses > 100);
-  });
-  EXPECT_EQ(r.out, "open=-1 errno=16 waited=10s pauses>100=1");
-  EXPECT_EQ(kivtest::readFile(state + ".log").substr(std::to_string(r.pid).size()),
-            " niCIOpen failed: state file locked by another process for 10 s\n");
-}
-
-// Nothing is held between requests: kivadapsim changes the state while
-// a program has a connection open (the concurrency test shows two programs
-// interleaving).
-TEST_F(Sim, ConnectionsHoldNoLock) {
-  kivtest::ChildResult r = lib([this] {
-    if (niCIOpen() != 0) return;
-    std::printf("%d", sim({"port", "1L", "mode=on"}).status);
-    niCIClose();
-  });
-  EXPECT_EQ(r.out, "0");
-}
-
-// The log holds the newest requests: past its size bound it is cut back to
-// the newest kMaxLogLines.
-TEST_F(Sim, LogIsBounded) {
-  ASSERT_EQ(sim({"reset"}).status, 0);
-  std::string big;
-  for (std::size_t i = 0; big.size() <= nicisim::kMaxLogBytes; ++i) big += "1 old line " + std::to_string(i) + "\n";
-  kivtest::writeFile(state + ".log", big);
-  lib([] { exchange(loopMapRequest(2)); });
-  const std::string l = log();
-  const auto lines = static_cast<std::size_t>(std::count(l.begin(), l.end(), '\n'));
-  EXPECT_GE(lines, nicisim::kMaxLogLines);
-  EXPECT_LE(lines, nicisim::kMaxLogLines + 1);
-  EXPECT_TRUE(l.ends_with("\nFN_ADAP_GetFCLoopMap port=2 rc=0\n"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #define KIV_TESTS_SUPPORT_KIVBLOCKS_H
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ inline Block serviceMode(int port, int value) { return adapterRequest(192, 96, p
 
 // An SES request block for a page of L bytes: L + 240 rounded up to 4.
 inline Block sesRequest(const std::string& serial, std::size_t L, bool send, int pageCode, std::uint64_t dataAddress) {
+  if (L > 0xFFFF) throw std::length_error("an SES page holds 65535 bytes at most");  // the CDB carries L in 16 bits
   Block b((L + 243) & ~std::size_t{3}, 0);
   be(b, 0, 2, 2);
   be(b, 4, b.size(), 4);

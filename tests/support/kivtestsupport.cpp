@@ -182,12 +182,14 @@ ChildResult runProgram(const std::string& path, const std::vector<std::string>& 
     }
   }
   for (const auto& [k, v] : env) entries.push_back(k + "=" + v);
+  // Made before the fork: a child forked while another thread holds the
+  // allocator's lock must not allocate.
+  std::vector<char*> cargv, cenv;
+  for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+  for (std::string& e : entries) cenv.push_back(e.data());
+  cargv.push_back(nullptr);
+  cenv.push_back(nullptr);
   return inChild([&] {
-    std::vector<char*> cargv, cenv;
-    for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
-    for (std::string& e : entries) cenv.push_back(e.data());
-    cargv.push_back(nullptr);
-    cenv.push_back(nullptr);
     const int in = open("/dev/null", O_RDONLY);
     dup2(in, STDIN_FILENO);
     execve(path.c_str(), cargv.data(), cenv.data());
@@ -251,21 +253,6 @@ std::vector<std::string> traceEvents(const std::string& trace) {
                          : line.substr(0, colon + 1) + line.substr(blank + 1));
   }
   return events;
-}
-
-ChildResult runInChild(const std::function<void()>& body, int) {
-  return inChild([&] {
-    body();
-    std::exit(0);
-  });
-}
-
-std::string readOnlyTrace(const std::string& dir, std::string* name) {
-  const std::vector<std::string> names = listDir(dir);
-  if (names.size() != 1) return "";
-  if (name != nullptr) *name = names[0];
-  const std::string path = dir + "/" + names[0];
-  return names[0].ends_with(".gz") ? runProgram("/bin/gzip", {"gzip", "-dc", path}).out : readFile(path);
 }
 
 }  // namespace kivtest

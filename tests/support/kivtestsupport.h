@@ -80,10 +80,6 @@ Traced runTraced(const std::function<void()>& body, const char* utility = "kivte
 // line.
 std::vector<std::string> traceEvents(const std::string& trace);
 
-// ---- until every test has moved to the above ----
-ChildResult runInChild(const std::function<void()>& body, int timeoutSeconds = 120);
-std::string readOnlyTrace(const std::string& dir, std::string* name = nullptr);
-
 }  // namespace kivtest
 
 #endif
