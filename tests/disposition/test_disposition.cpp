@@ -44,6 +44,6 @@ TEST(Disposition, AtExit) {
       for (std::string n : kivtest::listDir(KIV_DebugDir)) s += ' ' + (n.find(own) ? n : "own" + n.substr(own.size()));
       return s;
     };
-    EXPECT_EQ(kivtest::runTraced(run, nullptr, {}, left).report, row.left) << row.flag << " " << row.code;
+    EXPECT_EQ(kivtest::runTraced(run, nullptr, left).report, row.left) << row.flag << " " << row.code;
   }
 }

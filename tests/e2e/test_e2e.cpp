@@ -17,17 +17,14 @@
 
 namespace {
 
+using kivtest::modes;
+
 using Words = std::vector<std::string>;
 using kivtest::ChildResult;
 
 std::string Q(int port) { return "FN_ADAP_GetFCLoopMap port=" + std::to_string(port) + " rc=0"; }
 std::string M(int port, int value) {
   return "FN_ADAP_ServiceMode port=" + std::to_string(port) + " value=" + std::to_string(value) + " rc=0";
-}
-std::string modes(const nicisim::State& s) {
-  std::string m;
-  for (const nicisim::Port& p : s.ports) m += p.serviceMode ? '1' : '0';
-  return m;
 }
 // The names in a folder, each with its digits as N, after a blank.
 std::string names(const std::string& dir) {

@@ -78,7 +78,7 @@ void check(const Row& row) {
         argv.push_back(nullptr);
         KIV_ServiceModeMain(static_cast<int>(args.size()), argv.data());
       },
-      nullptr, {}, [] { return std::to_string(UsingIntelligentTracing) + " " + std::to_string(FinalReturnCode) + requests(); });
+      nullptr, [] { return std::to_string(UsingIntelligentTracing) + " " + std::to_string(FinalReturnCode) + requests(); });
   std::string mine;
   for (const std::string& e : t.events) mine += e.starts_with("kivservicemode:") ? e.substr(15) + "|" : "";
   SCOPED_TRACE(row.line + " with " + std::to_string(row.answers.size()) + " answers");

@@ -52,6 +52,12 @@ nicisim::State Sim::state() {
   return s;
 }
 
+std::string modes(const nicisim::State& s) {
+  std::string m;
+  for (const nicisim::Port& p : s.ports) m += p.serviceMode ? '1' : '0';
+  return m;
+}
+
 void Sim::setState(const nicisim::State& s) { writeFile(state_, nicisim::serialize(s)); }
 
 }  // namespace kivtest

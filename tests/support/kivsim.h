@@ -13,6 +13,9 @@
 
 namespace kivtest {
 
+// The ports' service-mode flags, "1000" when only port 1 is in service mode.
+std::string modes(const nicisim::State& s);
+
 class Sim {
  public:
   Sim();
@@ -31,7 +34,6 @@ class Sim {
   void setState(const nicisim::State& s);
   const std::string& statePath() const { return state_; }
   const std::string& traceDir() const { return traceDir_; }
-  std::vector<std::string> traces() const { return listDir(traceDir_); }
 
  private:
   TempDir tmp_;

@@ -1,19 +1,19 @@
 // What the tests share: temporary folders, programs, and the traced run.
 #include "kivtestsupport.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 #include "debug/kivdebug.h"
 #include "ses/kivses.h"
@@ -53,7 +53,8 @@ std::string drain(int fd) {
 }
 
 // Runs child() in a fork with standard output and error captured; a child
-// that hangs is killed after a minute, so it fails its test, not the run.
+// that hangs is ended by its alarm after a minute, so it fails its test,
+// not the run.
 ChildResult inChild(const std::function<void()>& child) {
   std::fflush(nullptr);
   const int outFd = tempFd(), errFd = tempFd();
@@ -62,63 +63,61 @@ ChildResult inChild(const std::function<void()>& child) {
   if (pid == 0) {
     dup2(outFd, STDOUT_FILENO);
     dup2(errFd, STDERR_FILENO);
+    alarm(60);
     child();
     _exit(127);
   }
-  ChildResult r;
-  r.pid = pid;
   int status = 0;
-  for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; ++waited) {
-    if (waited == 60000) kill(pid, SIGKILL);
-    usleep(1000);
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.out = drain(outFd);
-  r.err = drain(errFd);
-  return r;
+  return {pid, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), drain(outFd), drain(errFd)};
 }
 
 // ---- the traced run's child ----
 
 std::time_t g_start = 0;
-long g_step = 0;
-long g_readings = 0;
 std::string g_waits;
 std::string g_reportPath;
 std::function<std::string()> g_report;
 
 std::time_t pinnedTime() { return g_start; }
-void pinnedTimeOfDay(struct timeval* tv) {
-  const long long us = static_cast<long long>(g_readings++) * g_step;
-  tv->tv_sec = g_start + static_cast<std::time_t>(us / 1000000);
-  tv->tv_usec = static_cast<suseconds_t>(us % 1000000);
-}
-void recordWait(char kind, std::uint64_t amount) {
-  if (!g_waits.empty()) g_waits += ' ';
-  g_waits += kind;
-  g_waits += std::to_string(amount);
+// The elapsed time stands still: every trace line is stamped 0.000.
+void pinnedTimeOfDay(struct timeval* tv) { *tv = {g_start, 0}; }
+void recordWait(char kind, std::uint64_t amount, const std::string& more = "") {
+  g_waits += (g_waits.empty() ? "" : " ") + std::string(1, kind) + std::to_string(amount) + more;
 }
 void recordSeconds(unsigned s) { recordWait('s', s); }
 void recordMicroseconds(std::uint64_t us) { recordWait('u', us); }
-void recordProgress(std::uint32_t sent, std::uint32_t total) {
-  recordWait('p', sent);
-  g_waits += '/';
-  g_waits += std::to_string(total);
-}
+void recordProgress(std::uint32_t sent, std::uint32_t total) { recordWait('p', sent, "/" + std::to_string(total)); }
 void writeReport() {
   writeFile(g_reportPath, g_waits + "\n" + (g_report ? g_report() : std::string()));
 }
 
 std::time_t defaultStart() {
   std::tm t{};
-  t.tm_year = 126;
-  t.tm_mon = 11;
-  t.tm_mday = 4;
-  t.tm_hour = 12;
-  t.tm_min = 25;
-  t.tm_sec = 40;
+  strptime("2026-12-04 12:25:40", "%Y-%m-%d %H:%M:%S", &t);
   t.tm_isdst = -1;
   return std::mktime(&t);
+}
+
+// A trace's lines as "module:text", the source line left out, without the
+// opening lines, the time lines and the completion line.
+std::vector<std::string> traceEvents(const std::string& trace) {
+  std::vector<std::string> events;
+  std::istringstream in(trace);
+  std::string line;
+  for (int lineNo = 1; std::getline(in, line); ++lineNo) {
+    if (lineNo <= 3) continue;  // "Program ... started.", the date, a blank
+    if (line.starts_with("Completed at ")) break;
+    const bool timeLine = line.find_first_not_of("0123456789.") == std::string::npos;
+    if (timeLine) continue;  // the empty line before the completion line too
+    const std::size_t colon = line.find(':');
+    const std::size_t blank = line.find(' ', colon == std::string::npos ? 0 : colon);
+    events.push_back(colon == std::string::npos || blank == std::string::npos
+                         ? line
+                         : line.substr(0, colon + 1) + line.substr(blank + 1));
+  }
+  return events;
 }
 
 }  // namespace
@@ -132,22 +131,14 @@ TempDir::TempDir(Where where) {
 TempDir::~TempDir() { removeTree(path_); }
 
 void removeTree(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (!S_ISDIR(st.st_mode)) {
-    unlink(path.c_str());
-    return;
-  }
-  chmod(path.c_str(), 0700);
-  for (const std::string& name : listDir(path)) removeTree(path + "/" + name);
-  rmdir(path.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  std::ostringstream s;  // what cannot be read (a directory, nothing) reads as ""
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
 }
 
 void writeFile(const std::string& path, const std::string& contents) {
@@ -156,20 +147,10 @@ void writeFile(const std::string& path, const std::string& contents) {
 
 std::vector<std::string> listDir(const std::string& path) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(path.c_str())) {
-    while (const dirent* e = readdir(d)) {
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
-    }
-    closedir(d);
-  }
+  std::error_code ignored;
+  for (const auto& e : std::filesystem::directory_iterator(path, ignored)) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-std::string numbered(const char* prefix, long number) {
-  std::string s = prefix;
-  s += std::to_string(number);
-  return s;
 }
 
 ChildResult runProgram(const std::string& path, const std::vector<std::string>& argv,
@@ -196,15 +177,14 @@ ChildResult runProgram(const std::string& path, const std::vector<std::string>& 
   });
 }
 
-Traced runTraced(const std::function<void()>& body, const char* utility, Clock clock,
+Traced runTraced(const std::function<void()>& body, const char* utility,
                  const std::function<std::string()>& report) {
   TempDir tmp;
   const std::string dir = tmp.file("traces");
   mkdir(dir.c_str(), 0755);
   g_reportPath = tmp.file("report");
   const ChildResult r = inChild([&] {
-    g_start = clock.start != 0 ? clock.start : defaultStart();
-    g_step = clock.stepMicroseconds;
+    g_start = defaultStart();
     g_report = report;
     KIV_DebugDir = dir.c_str();
     KIV_TimeNow = pinnedTime;
@@ -220,9 +200,7 @@ Traced runTraced(const std::function<void()>& body, const char* utility, Clock c
     std::exit(0);
   });
   Traced t;
-  t.status = r.status;
-  t.out = r.out;
-  t.err = r.err;
+  std::tie(t.status, t.out, t.err) = std::tie(r.status, r.out, r.err);
   const std::string report_ = readFile(g_reportPath);
   const std::size_t newline = report_.find('\n');
   t.waits = report_.substr(0, newline);
@@ -235,24 +213,6 @@ Traced runTraced(const std::function<void()>& body, const char* utility, Clock c
     t.events = traceEvents(t.trace);
   }
   return t;
-}
-
-std::vector<std::string> traceEvents(const std::string& trace) {
-  std::vector<std::string> events;
-  std::istringstream in(trace);
-  std::string line;
-  for (int lineNo = 1; std::getline(in, line); ++lineNo) {
-    if (lineNo <= 3) continue;  // "Program ... started.", the date, a blank
-    if (line.starts_with("Completed at ")) break;
-    const bool timeLine = line.find_first_not_of("0123456789.") == std::string::npos;
-    if (timeLine) continue;  // the empty line before the completion line too
-    const std::size_t colon = line.find(':');
-    const std::size_t blank = line.find(' ', colon == std::string::npos ? 0 : colon);
-    events.push_back(colon == std::string::npos || blank == std::string::npos
-                         ? line
-                         : line.substr(0, colon + 1) + line.substr(blank + 1));
-  }
-  return events;
 }
 
 }  // namespace kivtest

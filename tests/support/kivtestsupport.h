@@ -4,7 +4,6 @@
 #ifndef KIV_TESTS_SUPPORT_KIVTESTSUPPORT_H
 #define KIV_TESTS_SUPPORT_KIVTESTSUPPORT_H
 
-#include <ctime>
 #include <functional>
 #include <string>
 #include <utility>
@@ -34,8 +33,6 @@ void writeFile(const std::string& path, const std::string& contents);
 // Entry names of a folder, sorted, without "." and "..".
 std::vector<std::string> listDir(const std::string& path);
 void removeTree(const std::string& path);
-// prefix followed by the number.
-std::string numbered(const char* prefix, long number);
 
 struct ChildResult {
   int pid = -1;     // the child's process ID
@@ -49,13 +46,6 @@ struct ChildResult {
 ChildResult runProgram(const std::string& path, const std::vector<std::string>& argv,
                        const std::vector<std::pair<std::string, std::string>>& env = {});
 
-// The pinned clocks of a traced run: the start time (2026-12-04 12:25:40
-// local by default) and how far the elapsed time moves at each reading.
-struct Clock {
-  std::time_t start = 0;  // 0: the default start
-  long stepMicroseconds = 0;
-};
-
 struct Traced {
   int status = -1;
   std::string out, err;
@@ -67,18 +57,14 @@ struct Traced {
 };
 
 // Runs body in a forked child as a utility runs: the trace directory is a
-// fresh temporary folder, the clocks are pinned, the enclosure module's
+// fresh temporary folder, the clocks are pinned (2026-12-04 12:25:40 local,
+// and the elapsed time stands still), the enclosure module's
 // waits and progress are recorded instead of slept, and the trace file is
 // opened as `utility` (unless utility is null: the body opens it itself).
 // exit() inside body ends the child as it ends a utility, exit handlers
 // included; report, if given, runs after them and its text comes back.
-Traced runTraced(const std::function<void()>& body, const char* utility = "kivtest", Clock clock = {},
+Traced runTraced(const std::function<void()>& body, const char* utility = "kivtest",
                  const std::function<std::string()>& report = {});
-
-// The trace lines of a trace file's text as "module:text", the source line
-// left out, without the opening lines, the time lines and the completion
-// line.
-std::vector<std::string> traceEvents(const std::string& trace);
 
 }  // namespace kivtest
 

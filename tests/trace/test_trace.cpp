@@ -42,7 +42,7 @@ TEST(TraceFile, NameLinesAndCompletion) {
     for (const char* module : kModules) KIV_TraceLine(module, 7, "event\n");
     KIV_TimeNow = [] { return g_start + 75; };
     std::printf(" %d", GetElapsedSeconds());
-  }, nullptr, {}, [] { return std::to_string(GetDebugFile() != nullptr); });
+  }, nullptr, [] { return std::to_string(GetDebugFile() != nullptr); });
   long pid = 0, start = 0;
   ASSERT_EQ(std::sscanf(t.out.c_str(), "0 %ld %ld", &pid, &start), 2) << t.out;
   EXPECT_EQ(t.out + " " + t.report, "0 " + std::to_string(pid) + " " + std::to_string(start) + " 75 0");
@@ -108,6 +108,6 @@ TEST(TraceFile, WrittenOnlyWhereItMay) {
              stateOf(row.setup == OtherOwner ? own : victim, true) +
              (kivtest::runProgram("/bin/gzip", {"gzip", "-dc", own + ".gz"}).out.find('#') != own.npos ? " #" : "");
     };
-    EXPECT_EQ(kivtest::runTraced(run, nullptr, {}, left).report, row.result) << row.setup;
+    EXPECT_EQ(kivtest::runTraced(run, nullptr, left).report, row.result) << row.setup;
   }
 }
