@@ -10,33 +10,28 @@
 
 #include <algorithm>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "kivsim.h"
 
 namespace {
 
-using kivtest::modes;
+using namespace kivtest;
 
-using Words = std::vector<std::string>;
-using kivtest::ChildResult;
-
-std::string Q(int port) { return "FN_ADAP_GetFCLoopMap port=" + std::to_string(port) + " rc=0"; }
-std::string M(int port, int value) {
-  return "FN_ADAP_ServiceMode port=" + std::to_string(port) + " value=" + std::to_string(value) + " rc=0";
-}
+// The log lines of a loop-map query of port p and a service-mode request of p to v, each answered 0.
+std::string Q(int p) { return "FN_ADAP_GetFCLoopMap port=" + std::to_string(p) + " rc=0"; }
+std::string M(int p, int v) { return "FN_ADAP_ServiceMode port=" + std::to_string(p) + " value=" + std::to_string(v) + " rc=0"; }
 // The names in a folder, each with its digits as N, after a blank.
 std::string names(const std::string& dir) {
   std::string all;
-  for (const std::string& name : kivtest::listDir(dir)) all.append(" ").append(std::regex_replace(name, std::regex("[0-9]+"), "N"));
+  for (const std::string& name : listDir(dir)) all.append(" ").append(std::regex_replace(name, std::regex("[0-9]+"), "N"));
   return all;
 }
 // Files made long ago in the trace directory, the first the oldest.
-void oldFiles(kivtest::Sim& sim, const Words& names) {
+void oldFiles(Sim& sim, const Words& names) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     const timespec when[2] = {{static_cast<time_t>(1000 + i), 0}, {static_cast<time_t>(1000 + i), 0}};
-    kivtest::writeFile(sim.traceDir() + "/" + names[i], "old");
+    writeFile(sim.traceDir() + "/" + names[i], "old");
     ASSERT_EQ(utimensat(AT_FDCWD, (sim.traceDir() + "/" + names[i]).c_str(), when, 0), 0);
   }
 }
@@ -46,7 +41,7 @@ void oldFiles(kivtest::Sim& sim, const Words& names) {
 // query that finds both ports out deletes its trace and leaves an old file
 // alone; a kept trace is compressed, and so is the old file.
 TEST(EndToEnd, RunsInTurnOnOneAdapter) {
-  kivtest::Sim sim;
+  Sim sim;
   oldFiles(sim, {"kivservicemode.old"});
   const std::string open = "niCIOpen fault=open", kept = " kivservicemode.N.N.gz";
   const struct { Words stage; std::string port, action, err; int status; Words log; std::string traces; } runs[] = {
@@ -96,7 +91,7 @@ class FaultMatrix : public ::testing::TestWithParam<std::tuple<char, int>> {};
 
 TEST_P(FaultMatrix, EveryKindAtEveryRequestOneHonestLine) {
   const auto [action, start] = GetParam();
-  kivtest::Sim sim;
+  Sim sim;
   nicisim::State before;
   before.ports[2].serviceMode = start < 2, before.ports[3].serviceMode = start >= 4, before.ports[2].loopUp = start % 2 == 0;
   sim.setState(before);
@@ -132,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(Generated, FaultMatrix, ::testing::Combine(::testing::V
 // and its set, and its line agrees with the adapter's answer to the set;
 // each pair ends with one port in service mode.
 TEST(Concurrency, EnablesOfBothPortsOfAPair) {
-  kivtest::Sim sim;
+  Sim sim;
   const char* const ports[] = {"1L", "1R", "2L", "2R"};
   for (int round = 0; round < 8; ++round) {
     sim.sim({"reset"});
@@ -140,15 +135,10 @@ TEST(Concurrency, EnablesOfBothPortsOfAPair) {
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { runs[i] = sim.utility({"-a", "A0", "-p", ports[i], "-y"}); });
     for (std::thread& t : threads) t.join();
-    const std::string log = sim.sim({"log", "pids"});
     for (int own = 1; own <= 4; ++own) {
       const int partner = ((own - 1) ^ 1) + 1;
-      Words lines;  // this run's requests, in order
-      std::istringstream in(log);
-      for (std::string pid, line; in >> pid && std::getline(in, line);) {
-        if (pid == std::to_string(runs[own - 1].pid)) lines.push_back(line.substr(1));
-      }
-      ASSERT_GE(lines.size(), 3u) << log;
+      const Words lines = sim.log(runs[own - 1].pid);  // this run's requests, in order
+      ASSERT_GE(lines.size(), 3u) << sim.sim({"log", "pids"});
       const std::string rc = lines.back().substr(lines.back().rfind('=') + 1);
       Words want{Q(own), Q(partner), "FN_ADAP_ServiceMode port=" + std::to_string(own) + " value=1 rc=" + rc};
       if (lines.size() == 4) want.insert(want.begin() + 2, M(partner, 0));
@@ -165,7 +155,7 @@ TEST(Concurrency, EnablesOfBothPortsOfAPair) {
 // taking turns at the tidying, they delete exactly the excess, oldest first,
 // and every run keeps its trace, compressed.
 TEST(Concurrency, FiftyExitsDeleteOnlyTheExcess) {
-  kivtest::Sim sim;
+  Sim sim;
   Words old, log, queries(50, Q(1));
   for (int i = 100; i < 180; ++i) old.push_back("kivservicemode.old" + std::to_string(i) + ".gz");
   oldFiles(sim, old);
@@ -178,7 +168,7 @@ TEST(Concurrency, FiftyExitsDeleteOnlyTheExcess) {
   for (const ChildResult& r : runs) EXPECT_EQ(r.err + std::to_string(r.status), "Port 1 is in Service Mode\n1");
   log = sim.log(), queries.resize(100, Q(2)), std::sort(log.begin(), log.end());
   EXPECT_EQ(log, queries);
-  Words kept = kivtest::listDir(sim.traceDir()), want(50, "kivservicemode.N.N.gz");
+  Words kept = listDir(sim.traceDir()), want(50, "kivservicemode.N.N.gz");
   for (std::string& t : kept) t = t.starts_with("kivservicemode.old") ? t : std::regex_replace(t, std::regex("[0-9]+"), "N");
   want.insert(want.end(), old.begin() + 70, old.end());
   EXPECT_EQ(kept, want);
@@ -190,15 +180,15 @@ TEST(Concurrency, FiftyExitsDeleteOnlyTheExcess) {
 // It traces only where it is told and reads no environment variable
 // (KIV_TRACE_DIR gets nothing).
 TEST(Example, FirmwareLoadCommandLines) {
-  kivtest::Sim sim;
-  const kivtest::TempDir tmp;
+  Sim sim;
+  const TempDir tmp;
   const std::string image = tmp.file("image"), empty = tmp.file("empty"), own = tmp.file("own"), other = tmp.file("other"),
                     linked = tmp.file("linked"), missing = tmp.file("missing/deeper"), env = tmp.file("env");
   std::string bytes(1006, 0);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  std::generate(bytes.begin(), bytes.end(), [i = 0]() mutable { return static_cast<char>(i++ * 7); });
   for (const std::string& d : {own, other, linked, env}) mkdir(d.c_str(), 0755);
-  kivtest::writeFile(image, bytes), kivtest::writeFile(empty, ""), kivtest::writeFile(other + "/notes.txt", "keep");
-  kivtest::writeFile(own + "/kivses_fwload.261204122540.42.gz", "x");
+  writeFile(image, bytes), writeFile(empty, ""), writeFile(other + "/notes.txt", "keep");
+  writeFile(own + "/kivses_fwload.261204122540.42.gz", "x");
   symlink(image.c_str(), (linked + "/kivses_fwload.261204122540.43").c_str());
   setenv("KIV_TRACE_DIR", env.c_str(), 1);
   const std::string no = "kivses_fwload: ", usage = "usage: kivses_fwload [--no-wait] [--trace-dir DIR] SERIAL DEVICE IMAGEFILE\n",
@@ -223,9 +213,7 @@ TEST(Example, FirmwareLoadCommandLines) {
   for (const auto& row : rows) {
     sim.sim({"reset"});
     if (!row.staging.empty()) sim.sim({"enclosure", "ENC1", row.staging});
-    Words argv{"kivses_fwload"};
-    argv.insert(argv.end(), row.args.begin(), row.args.end());
-    const ChildResult r = sim.program(KIVSES_FWLOAD_PATH, argv);
+    const ChildResult r = sim.program(KIVSES_FWLOAD_PATH, "kivses_fwload", row.args);
     EXPECT_EQ(r.out + r.err + std::to_string(r.status) + " " + std::to_string(sim.log().size()),
               row.out + row.err + std::to_string(row.status) + " " + std::to_string(row.requests));
   }
@@ -233,7 +221,7 @@ TEST(Example, FirmwareLoadCommandLines) {
             "8a938abb8564245f9d0c6806e484d21d394dbc60641c27d024d3bdc03b84e6e7, committed\n");
   EXPECT_EQ(names(own) + names(other) + names(linked) + names(env),
             " kivses_fwload.N.N.gz kivses_fwload.N.N.gz notes.txt kivses_fwload.N.N");
-  EXPECT_TRUE(sim.program(KIVSES_FWLOAD_PATH, {"kivses_fwload", "--help"}).out.starts_with(usage + "\nTransfers the firmware"));
+  EXPECT_TRUE(sim.program(KIVSES_FWLOAD_PATH, "kivses_fwload", {"--help"}).out.starts_with(usage + "\nTransfers the firmware"));
 }
 
 }  // namespace

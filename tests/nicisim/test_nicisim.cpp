@@ -18,11 +18,9 @@
 
 namespace {
 
-using kivtest::modes;
-
-namespace B = kivtest::blocks;
+using namespace kivtest;
+namespace B = blocks;
 using B::Block;
-using Words = std::vector<std::string>;
 constexpr std::uint64_t kAddress = 0x7F00DEAD0000;  // where an SES block says its data area lies
 
 std::string hex(const Block& b, std::size_t from, std::size_t n) {
@@ -202,7 +200,7 @@ std::uint64_t g_now = 0;
 // leave out what they say); size, status and close. sim runs a kivadapsim
 // change; lock holds the state's lock elsewhere, its wait on a pinned clock.
 // Each call's result, and errno when it failed.
-std::string calls(kivtest::Sim& sim, const std::string& script) {
+std::string calls(Sim& sim, const std::string& script) {
   Block block = B::loopMap(1), reply(3216);
   niCIOptions options{};
   niCIStatus status{};
@@ -237,38 +235,35 @@ std::string calls(kivtest::Sim& sim, const std::string& script) {
 // each breach of the contract refused and logged; the lock taken per call,
 // so that an open connection holds none, and waited for 10 s at most.
 TEST(Library, CallsAsTheirCallersSeeThem) {
-  kivtest::Sim sim;
-  setenv("KIVADAPSIM_STATE", sim.statePath().c_str(), 1);
+  Sim sim;
   const std::string one = "open send size status close", map = "FN_ADAP_GetFCLoopMap port=1 ";
   const std::string breach = "contract: niCISendSyncRequest ", locked = "state file locked by another process for 10 s";
-  const struct { Words stage; std::string script, out, log; } rows[] = {
-      {{"fault", "open"}, "open", "open=-1/111 ", "niCIOpen fault=open"},
-      {{"fault", "send", "errno=16"}, one, "open=0 send=-1/16 size=0 status=0 close=0 ", map + "executed=no fault=send"},
+  const struct { Words stage; std::string script, out; Words log; } rows[] = {
+      {{"fault", "open"}, "open", "open=-1/111 ", {"niCIOpen fault=open"}},
+      {{"fault", "send", "errno=16"}, one, "open=0 send=-1/16 size=0 status=0 close=0 ", {map + "executed=no fault=send"}},
       {{"fault", "send-answered", "errno=4"}, one, "open=0 send=-1/4 size=3216 status=0 close=0 ",
-       map + "executed=no fault=send-answered"},
-      {{"fault", "replystatus", "value=3"}, one, "open=0 send=0 size=3216 status=3 close=0 ", map + "rc=0 fault=replystatus"},
-      {{"fault", "short", "value=100"}, "open send size", "open=0 send=0 size=100 ", map + "rc=0 fault=short"},
-      {{"fault", "close"}, "open close", "open=0 close=-1/5 ", "niCIClose fault=close"},
-      {{}, "send", "send=-1/22 ", breach + "without an open connection"},
-      {{}, "open open", "open=0 open=-1/16 ", "contract: niCIOpen while a connection is open"},
-      {{}, "close", "close=-1/9 ", "contract: niCIClose without an open connection"},
+       {map + "executed=no fault=send-answered"}},
+      {{"fault", "replystatus", "value=3"}, one, "open=0 send=0 size=3216 status=3 close=0 ", {map + "rc=0 fault=replystatus"}},
+      {{"fault", "short", "value=100"}, "open send size", "open=0 send=0 size=100 ", {map + "rc=0 fault=short"}},
+      {{"fault", "close"}, "open close", "open=0 close=-1/5 ", {"niCIClose fault=close"}},
+      {{}, "send", "send=-1/22 ", {breach + "without an open connection"}},
+      {{}, "open open", "open=0 open=-1/16 ", {"contract: niCIOpen while a connection is open"}},
+      {{}, "close", "close=-1/9 ", {"contract: niCIClose without an open connection"}},
       {{}, "open send-nooptions", "open=0 send-nooptions=-1/22 ",
-       breach + "before the option calls 2 = 1, 0 = 1, 1 = extra size on its record"},
-      {{}, "open send-outoforder", "open=0 send-outoforder=-1/22 ", "contract: niCISetOptions(1, 1) out of order"},
-      {{}, "open send-nobuffer", "open=0 send-nobuffer=-1/22 ", breach + "without a reply buffer"},
-      {{}, "open send-norecord", "open=0 send-norecord=-1/22 ", breach + "without a reply record"},
-      {{}, "size", "size=0 ", "contract: niCIBGetRequestSize before any send on its reply record"},
-      {{}, "open sim close", "open=0 sim=0 close=0 ", ""},
+       {breach + "before the option calls 2 = 1, 0 = 1, 1 = extra size on its record"}},
+      {{}, "open send-outoforder", "open=0 send-outoforder=-1/22 ", {"contract: niCISetOptions(1, 1) out of order"}},
+      {{}, "open send-nobuffer", "open=0 send-nobuffer=-1/22 ", {breach + "without a reply buffer"}},
+      {{}, "open send-norecord", "open=0 send-norecord=-1/22 ", {breach + "without a reply record"}},
+      {{}, "size", "size=0 ", {"contract: niCIBGetRequestSize before any send on its reply record"}},
+      {{}, "open sim close", "open=0 sim=0 close=0 ", {}},
       {{}, "open lock send close", "open=0 lock=0 send=-1/16 close=-1/16 20 s",
-       "niCISendSyncRequest failed: " + locked + "|niCIClose failed: " + locked},
+       {"niCISendSyncRequest failed: " + locked, "niCIClose failed: " + locked}},
   };
   for (const auto& row : rows) {
     sim.sim({"reset"});
     if (!row.stage.empty()) sim.sim(row.stage);
-    EXPECT_EQ(kivtest::runTraced([&] { std::fputs(calls(sim, row.script).c_str(), stdout); }, nullptr).out, row.out);
-    std::string log;
-    for (const std::string& line : sim.log()) log += (log.empty() ? "" : "|") + line;
-    EXPECT_EQ(log, row.log);
+    EXPECT_EQ(runTraced([&] { std::fputs(calls(sim, row.script).c_str(), stdout); }, nullptr).out, row.out);
+    EXPECT_EQ(sim.log(), row.log);
   }
 }
 
@@ -276,10 +271,9 @@ TEST(Library, CallsAsTheirCallersSeeThem) {
 // reset replaces it; a state path that is not a regular file of ours is
 // refused at once, by reset too, and what it leads to is left alone.
 TEST(Store, DamagedOrForeignStateIsRefused) {
-  kivtest::Sim sim;
+  Sim sim;
   const std::string state = sim.statePath(), other = state + ".other";
-  setenv("KIVADAPSIM_STATE", state.c_str(), 1);
-  auto text = [&](const char* t) { return [&, t] { return kivtest::writeFile(state, t), 0; }; };
+  auto text = [&](const char* t) { return [&, t] { return writeFile(state, t), 0; }; };
   const struct { std::function<int()> make; std::string why; } rows[] = {
       {text(""), "damaged state file: not a kivadapsim state file (no final line end)"},
       {text("kivadapsim-state\nversion=1\n"), "damaged state file: unsupported state version 'version=1'"},
@@ -289,28 +283,27 @@ TEST(Store, DamagedOrForeignStateIsRefused) {
       {[&] { return link(other.c_str(), state.c_str()); }, "has more than one link, refused"},
   };
   for (const auto& row : rows) {
-    unlink(state.c_str()), unlink((state + ".log").c_str()), kivtest::writeFile(other, "precious\n");
+    unlink(state.c_str()), unlink((state + ".log").c_str()), writeFile(other, "precious\n");
     ASSERT_EQ(row.make(), 0) << row.why;
-    EXPECT_EQ(kivtest::runTraced([&] { std::fputs(calls(sim, "open").c_str(), stdout); }, nullptr).out, "open=-1/5 ");
-    const std::string log = kivtest::readFile(state + ".log"), why = state + ": " + row.why;
+    EXPECT_EQ(runTraced([&] { std::fputs(calls(sim, "open").c_str(), stdout); }, nullptr).out, "open=-1/5 ");
+    const std::string log = readFile(state + ".log"), why = state + ": " + row.why;
     EXPECT_EQ(log.substr(log.find(' ') + 1), "niCIOpen failed: " + why + "\n");
     EXPECT_EQ(sim.simRaw({"show"}).err, "kivadapsim: " + why + "\n");
     const int refused = row.why.starts_with("damaged") ? 0 : 1;
     EXPECT_EQ(sim.simRaw({"reset"}).status + sim.simRaw({"show"}).status, 2 * refused) << row.why;
-    EXPECT_EQ(kivtest::readFile(other), "precious\n");
+    EXPECT_EQ(readFile(other), "precious\n");
   }
 }
 
 // The request log keeps the newest lines: past its size bound, each visit
 // cuts it back to kMaxLogLines.
 TEST(Store, LogKeepsTheNewestLines) {
-  kivtest::Sim sim;
-  setenv("KIVADAPSIM_STATE", sim.statePath().c_str(), 1);
+  Sim sim;
   std::string old;
   int lines = 0;
   for (; old.size() <= nicisim::kMaxLogBytes; ++lines) old += "1 old line " + std::to_string(lines) + "\n";
-  kivtest::writeFile(sim.statePath() + ".log", old);
-  kivtest::runTraced([&] { calls(sim, "open send"); }, nullptr);
+  writeFile(sim.statePath() + ".log", old);
+  runTraced([&] { calls(sim, "open send"); }, nullptr);
   const Words log = sim.log();  // the open cuts it, the send adds its line
   EXPECT_EQ(std::to_string(log.size()) + " " + log.front() + " " + log.back(), std::to_string(nicisim::kMaxLogLines + 1) +
             " old line " + std::to_string(lines - nicisim::kMaxLogLines) + " FN_ADAP_GetFCLoopMap port=1 rc=0");
@@ -320,7 +313,7 @@ TEST(Store, LogKeepsTheNewestLines) {
 // (status 2: what is wrong, then the usage) and a refused change (status 1)
 // leave the state alone; a change prints the lines of show that it changed.
 TEST(Kivadapsim, CommandLine) {
-  kivtest::Sim sim;
+  Sim sim;
   sim.sim({"port", "2R", "mode=on"});
   const std::string usage = "usage: kivadapsim reset\n";
   const struct { Words words; int status; std::string text; } rows[] = {  // standard output, or what is wrong
@@ -347,13 +340,13 @@ TEST(Kivadapsim, CommandLine) {
        "enclosure ENC1: status=3,0 (next read #1), stringin 2 bytes, busy=2, firmware: none\n"},
   };
   for (const auto& row : rows) {
-    const std::string before = kivtest::readFile(sim.statePath()), what = row.text.substr(0, 30);
-    const kivtest::ChildResult r = sim.simRaw(row.words);
+    const std::string before = readFile(sim.statePath()), what = row.text.substr(0, 30);
+    const ChildResult r = sim.simRaw(row.words);
     const std::string err = row.status == 0 ? "" : "kivadapsim: " + row.text + "\n" + (row.status == 2 ? usage : "");
     EXPECT_EQ(std::to_string(r.status) + r.err.substr(0, err.size()), std::to_string(row.status) + err);
     EXPECT_EQ(row.text == usage ? r.out.substr(0, usage.size()) : r.out, row.status == 0 ? row.text : "");
     const bool changes = row.status == 0 && std::string("port fault enclosure").find(row.words[0]) != std::string::npos;
-    EXPECT_EQ(kivtest::readFile(sim.statePath()) != before, changes) << what;
+    EXPECT_EQ(readFile(sim.statePath()) != before, changes) << what;
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -11,37 +12,33 @@ namespace kivtest {
 
 Sim::Sim() : tmp_(TempDir::InMemory), state_(tmp_.file("adapter.state")), traceDir_(tmp_.file("kivcfg")) {
   mkdir(traceDir_.c_str(), 0755);
+  setenv("KIVADAPSIM_STATE", state_.c_str(), 1);
   sim({"reset"});
 }
 
-ChildResult Sim::program(const std::string& path, const std::vector<std::string>& argv) {
+ChildResult Sim::program(const std::string& path, const std::string& argv0, const Words& args) {
+  Words argv{argv0};
+  argv.insert(argv.end(), args.begin(), args.end());
   return runProgram(path, argv, {{"KIVADAPSIM_STATE", state_}, {"KIV_TEST_TRACE_DIR", traceDir_}});
 }
 
-ChildResult Sim::simRaw(const std::vector<std::string>& words) {
-  std::vector<std::string> argv{"kivadapsim"};
-  argv.insert(argv.end(), words.begin(), words.end());
-  return program(KIVADAPSIM_PATH, argv);
-}
+ChildResult Sim::simRaw(const Words& words) { return program(KIVADAPSIM_PATH, "kivadapsim", words); }
 
-std::string Sim::sim(const std::vector<std::string>& words) {
+ChildResult Sim::utility(const Words& args) { return program(KIV_UTILITY_PATH, "kivservicemode", args); }
+
+std::string Sim::sim(const Words& words) {
   const ChildResult r = simRaw(words);
-  std::string line;
-  for (const std::string& w : words) line += w + " ";
-  EXPECT_EQ(r.status, 0) << "kivadapsim " << line << ": " << r.err;
+  EXPECT_EQ(r.status, 0) << "kivadapsim " << ::testing::PrintToString(words) << ": " << r.err;
   return r.out;
 }
 
-ChildResult Sim::utility(const std::vector<std::string>& args, const std::string& argv0) {
-  std::vector<std::string> argv{argv0};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return program(KIV_UTILITY_PATH, argv);
-}
-
-std::vector<std::string> Sim::log() {
-  std::istringstream in(sim({"log"}));
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+Words Sim::log(int pid) {
+  std::istringstream in(sim(pid == 0 ? Words{"log"} : Words{"log", "pids"}));
+  const std::string own = std::to_string(pid) + " ";
+  Words lines;
+  for (std::string line; std::getline(in, line);) {
+    if (pid == 0 || line.starts_with(own)) lines.push_back(pid == 0 ? line : line.substr(own.size()));
+  }
   return lines;
 }
 

@@ -13,21 +13,24 @@
 
 namespace kivtest {
 
+using Words = std::vector<std::string>;
+
 // The ports' service-mode flags, "1000" when only port 1 is in service mode.
 std::string modes(const nicisim::State& s);
 
 class Sim {
  public:
+  // Also points this process's own library calls at the new state file.
   Sim();
   // kivadapsim with the given words; fails the test when it does not exit 0.
-  std::string sim(const std::vector<std::string>& words);
-  ChildResult simRaw(const std::vector<std::string>& words);
-  // The utility with the given arguments, called as argv0.
-  ChildResult utility(const std::vector<std::string>& args, const std::string& argv0 = "kivservicemode");
-  // Any program, with this simulator's state path in its environment.
-  ChildResult program(const std::string& path, const std::vector<std::string>& argv);
-  // The request log, a line each.
-  std::vector<std::string> log();
+  std::string sim(const Words& words);
+  ChildResult simRaw(const Words& words);
+  // The utility with the given arguments.
+  ChildResult utility(const Words& args);
+  // Any program, called as argv0 with args, this simulator's state path in its environment.
+  ChildResult program(const std::string& path, const std::string& argv0, const Words& args);
+  // The request log, a line each; given a process ID, only that process's lines, without it.
+  Words log(int pid = 0);
   // The simulator's state, read and written in its own state file format,
   // for tests that stage many runs without a kivadapsim process each.
   nicisim::State state();
@@ -37,8 +40,7 @@ class Sim {
 
  private:
   TempDir tmp_;
-  std::string state_;
-  std::string traceDir_;
+  std::string state_, traceDir_;
 };
 
 }  // namespace kivtest
