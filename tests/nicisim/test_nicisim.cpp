@@ -19,6 +19,7 @@
 namespace {
 
 using namespace kivtest;
+using namespace nicisim;
 namespace B = blocks;
 using B::Block;
 constexpr std::uint64_t kAddress = 0x7F00DEAD0000;  // where an SES block says its data area lies
@@ -66,15 +67,15 @@ TEST(Blocks, BrokenLayoutAnsweredAsBadParameter) {
       {get, poke(204, 1), "nonzero byte at offset 204"}, {put, poke(208, 1), "nonzero byte at offset 208"},
   };
   for (const auto& row : rows) {
-    nicisim::State s;
+    State s;
     s.enclosures.emplace_back().serial = "ENC1";
-    const std::string before = nicisim::serialize(s);
+    const std::string before = serialize(s);
     Block b = row.block, answered = (row.spoil(b), b);
     const bool refused = row.why.ends_with("to answer");
     if (!refused) answered[b[1] == 2 ? 48 : 60] = 244;
-    const nicisim::Answer a = nicisim::answerBlock(s, b, kAddress);
+    const Answer a = answerBlock(s, b, kAddress);
     EXPECT_EQ(a.line + " " + std::to_string(a.err), "malformed: " + row.why + (refused ? " 22" : " 0"));
-    EXPECT_TRUE(b == answered && nicisim::serialize(s) == before) << row.why;
+    EXPECT_TRUE(b == answered && serialize(s) == before) << row.why;
   }
 }
 
@@ -82,7 +83,7 @@ TEST(Blocks, BrokenLayoutAnsweredAsBadParameter) {
 // (in the log line and in the block), the service-mode word of a loop map
 // (the flag 0x40 among other bits, little-endian), the ports' modes after.
 TEST(Adapter, AnswersByItsRules) {
-  using P = nicisim::Port*;
+  using P = Port*;
   const struct { std::function<void(P)> stage; Block request; std::string want; } rows[] = {
       {[](P) {}, B::loopMap(2), "0 b2a10000 0000"}, {[](P p) { p[1].serviceMode = 1; }, B::loopMap(2), "0 f2a10000 0100"},
       {[](P p) { p[1].serviceMode = 1, p[1].forcedQuery = 1; }, B::loopMap(2), "1 f2a10000 0100"},
@@ -98,10 +99,10 @@ TEST(Adapter, AnswersByItsRules) {
       {[](P p) { p[0].serviceMode = 1, p[0].forcedClear = -2; }, B::serviceMode(1, 0), "-2 1000"},
   };
   for (const auto& row : rows) {
-    nicisim::State s;
+    State s;
     row.stage(s.ports.data());
     Block b = row.request;
-    const std::string line = nicisim::answerBlock(s, b, kAddress).line, rc = line.substr(line.rfind('=') + 1);
+    const std::string line = answerBlock(s, b, kAddress).line, rc = line.substr(line.rfind('=') + 1);
     EXPECT_EQ(static_cast<std::int16_t>(b[170] << 8 | b[171]), std::stoi(rc)) << line;
     EXPECT_EQ(rc + (b.size() > 192 ? " " + hex(b, 3204, 4) : "") + " " + modes(s), row.want) << line;
   }
@@ -113,39 +114,38 @@ TEST(Adapter, AnswersByItsRules) {
 // it; not carried out, both stay as sent. The send's errno, answer size and
 // reply status, bytes 60, 168 and 169 of the answer; nothing written past it.
 TEST(Faults, EachKindCarriedOutOrNot) {
-  const struct { nicisim::FaultKind kind; std::int32_t value; const char* effect; } rows[] = {
-      {nicisim::kFaultKinds, 0, "0 192 0 000000"}, {nicisim::kSend, 16, "16 0 0 000000"},  // none; never reaches the adapter
-      {nicisim::kSendAnswered, 4, "4 192 0 000000"}, {nicisim::kDirective, 9, "0 192 0 090000"},
-      {nicisim::kNetwork, 7, "0 192 0 000007"}, {nicisim::kResultByte, 5, "0 192 0 000500"},
-      {nicisim::kReplyStatus, 3, "0 192 3 000000"}, {nicisim::kShort, 100, "0 100 0 000000"},
-      {nicisim::kNoAnswer, 0, "0 0 0 000000"},
+  const struct { FaultKind kind; std::int32_t value; const char* effect; } rows[] = {
+      // No fault (kFaultKinds), then each kind; a send fault never reaches the adapter.
+      {kFaultKinds, 0, "0 192 0 000000"}, {kSend, 16, "16 0 0 000000"}, {kSendAnswered, 4, "4 192 0 000000"},
+      {kDirective, 9, "0 192 0 090000"}, {kNetwork, 7, "0 192 0 000007"}, {kResultByte, 5, "0 192 0 000500"},
+      {kReplyStatus, 3, "0 192 3 000000"}, {kShort, 100, "0 100 0 000000"}, {kNoAnswer, 0, "0 0 0 000000"},
   };
   for (const auto& row : rows) {
-    const bool none = row.kind == nicisim::kFaultKinds;
-    const std::string fault = none ? "" : std::string(" fault=") + nicisim::kFaultKindInfo[row.kind].name;
+    const bool none = row.kind == kFaultKinds;
+    const std::string fault = none ? "" : std::string(" fault=") + kFaultKindInfo[row.kind].name;
     for (bool executed : {false, true}) {
-      if (executed ? !none && !nicisim::kFaultKindInfo[row.kind].takesExecuted : none) continue;
-      nicisim::State s;
+      if (executed ? !none && !kFaultKindInfo[row.kind].takesExecuted : none) continue;
+      State s;
       s.ports[0].serviceMode = true, s.ports[0].forcedClear = 1;
       if (!none) s.faults[row.kind] = {1, row.value, 0, executed};
       Block reply(200, 0xEE);
-      const nicisim::Sent sent = nicisim::sendRequest(s, B::serviceMode(1, 0), reply, 0);
+      const Sent sent = sendRequest(s, B::serviceMode(1, 0), reply, 0);
       EXPECT_EQ(std::to_string(sent.err) + " " + std::to_string(sent.answerSize) + " " + std::to_string(sent.replyStatus) + " " +
                     hex(reply, 60, 1) + hex(reply, 168, 2) + " " + hex(reply, 170, 2) + modes(s) + hex(reply, 192, 8),
                 std::string(row.effect) + (executed ? " 00010000" : " 00001000") + std::string(16, 'e'));
-      EXPECT_EQ(sent.line + std::to_string(s.faults[row.kind % nicisim::kFaultKinds].count),
+      EXPECT_EQ(sent.line + std::to_string(s.faults[row.kind % kFaultKinds].count),
                 "FN_ADAP_ServiceMode port=1 value=0 " + std::string(executed ? "rc=1" : "executed=no") + fault + "0");
     }
   }
   // A malformed block is answered as malformed: no fault fires or counts.
-  nicisim::State s;
+  State s;
   Block reply(244);
-  s.faults[nicisim::kDirective] = {1, 9, 0, true};
-  EXPECT_EQ(nicisim::sendRequest(s, B::serviceMode(1, 2), reply, 0).line, "malformed: data byte 1 is 2");
-  EXPECT_EQ(s.faults[nicisim::kDirective].count, 1);
+  s.faults[kDirective] = {1, 9, 0, true};
+  EXPECT_EQ(sendRequest(s, B::serviceMode(1, 2), reply, 0).line, "malformed: data byte 1 is 2");
+  EXPECT_EQ(s.faults[kDirective].count, 1);
   // An SES answer is spoilt at its own offsets; not carried out, its page stays as sent.
-  s = {}, s.faults[nicisim::kNetwork] = {1, 7, 0, false}, s.enclosures.emplace_back().serial = "ENC1";
-  nicisim::sendRequest(s, receive(8), reply, kAddress);
+  s = {}, s.faults[kNetwork] = {1, 7, 0, false}, s.enclosures.emplace_back().serial = "ENC1";
+  sendRequest(s, receive(8), reply, kAddress);
   EXPECT_EQ(hex(reply, 48, 8) + " " + hex(reply, 204, 4), "0000000000070000 00000000");
 }
 
@@ -154,32 +154,34 @@ TEST(Faults, EachKindCarriedOutOrNot) {
 // and firmware transfers, one at a time, kept per device. Each answer's
 // result, a read's page, and what it writes to a device's image.
 TEST(Enclosure, AnswersAndTransfersPerDevice) {
-  const struct { Block request; const char* want; std::function<void(nicisim::Enclosure&)> stage = {}; } steps[] = {
-      {receive(8), "busy"}, {receive(8), "0 08030000"}, {receive(8), "0 08000000"}, {receive(8), "0 08000000"},  // the last repeats
+  const struct { Block request; const char* want; std::function<void(Enclosure&)> stage = {}; } steps[] = {
+      // A busy send; the status list in turn, the last repeating; String In; the supported pages; a page it does not support;
+      // an unknown serial number; only String Out may be sent, and without the download command it is taken to no effect.
+      {receive(8), "busy"}, {receive(8), "0 08030000"}, {receive(8), "0 08000000"}, {receive(8), "0 08000000"},
       {receive(4, 6), "0 414243440000"}, {receive(0, 8), "0 0000000300040800"}, {receive(2), "-87 00000000"},
-      {receive(8, 4, "NOPE"), "-500 00000000"}, {send({2, 0, 0, 0}), "-87"},  // only String Out may be sent
-      {send({4, 0, 0, 1, 0}), "0"},  // String Out without the download command: taken, no effect
-      {load(0x05, {1}), "-8"},       // no transfer open
-      {load(0x45), "0 5 start"}, {load(0x05, {1, 2}), "0 5 at 0: 2"},
+      {receive(8, 4, "NOPE"), "-500 00000000"}, {send({2, 0, 0, 0}), "-87"}, {send({4, 0, 0, 1, 0}), "0"},
+      // An image page with no transfer open; then a transfer to device 5.
+      {load(0x05, {1}), "-8"}, {load(0x45), "0 5 start"}, {load(0x05, {1, 2}), "0 5 at 0: 2"},
       // Another device, bytes in a start page, no such phase, a page length that is not the page's, a reserved byte.
       {load(0x06, {1}), "-8"}, {load(0x45, {1}), "-8"}, {load(0xC5), "-8"},
       {send({4, 0, 0, 7, 0x3C, 0, 0, 0, 5, 1}), "-8"}, {send({4, 0, 0, 6, 0x3C, 0, 1, 0, 5, 1}), "-8"},
-      {load(0x05, {3}), "0 5 at 2: 1"}, {load(0x85), "0"},  // complete: committed
-      {load(0x86), "0"}, {receive(8), "0 08020000"},           // nothing to commit: refused, as the next read says
+      // Device 5 complete: committed; nothing to commit on 6: refused, as the next read says.
+      {load(0x05, {3}), "0 5 at 2: 1"}, {load(0x85), "0"}, {load(0x86), "0"}, {receive(8), "0 08020000"},
+      // On device 7 a bad status stops the transfer: no more pages, no commit. On 6 an overlong image stops it.
       {load(0x47), "0 7 start"}, {load(0x07, {1}), "0 7 at 0: 1"},
-      {receive(8), "0 08030000", [](auto& e) { e.statuses = {3}, e.next = 0; }},  // a bad status stops the transfer
-      {load(0x07, {1}), "-8"}, {load(0x87), "0"}, {receive(8), "0 08020000"},
-      {load(0x46), "0 6 start"}, {load(0x06, {1, 2}), "-82", [](auto& e) { e.device(6)->length = nicisim::kMaxImage - 1; }},
-      {load(0x06, {1}), "-8"},  // the overlong image stopped the transfer
-      {load(0x48), "0 8 start"}, {load(0x49), "0 9 start"}, {load(0x89), "0"},  // a start ends 8; no image, no commit
+      {receive(8), "0 08030000", [](auto& e) { e.statuses = {3}, e.next = 0; }}, {load(0x07, {1}), "-8"},
+      {load(0x87), "0"}, {receive(8), "0 08020000"}, {load(0x46), "0 6 start"},
+      {load(0x06, {1, 2}), "-82", [](auto& e) { e.device(6)->length = kMaxImage - 1; }}, {load(0x06, {1}), "-8"},
+      // A start ends the transfer to 8; with no image there is no commit.
+      {load(0x48), "0 8 start"}, {load(0x49), "0 9 start"}, {load(0x89), "0"},
   };
-  nicisim::State s;
-  nicisim::Enclosure& e = s.enclosures.emplace_back();
+  State s;
+  Enclosure& e = s.enclosures.emplace_back();
   e.serial = "ENC1", e.statuses = {3, 0}, e.stringIn = {'A', 'B', 'C', 'D'}, e.busy = 1;
   for (const auto& step : steps) {
     if (step.stage) step.stage(e);
     Block b = step.request;
-    const nicisim::Answer a = nicisim::answerBlock(s, b, kAddress);
+    const Answer a = answerBlock(s, b, kAddress);
     std::string got = a.err == EBUSY ? "busy" : std::to_string(static_cast<std::int16_t>(b[54] << 8 | b[55]));
     if (b[192] == 0x1C && a.err == 0) got += " " + hex(b, 204, b[196]);
     if (a.image) got += std::string(" ") + std::to_string(a.image->device) + (a.image->start ? std::string(" start") :
@@ -187,7 +189,7 @@ TEST(Enclosure, AnswersAndTransfersPerDevice) {
     EXPECT_EQ(got, step.want) << "step " << &step - steps;
   }
   std::string devices;
-  for (const nicisim::Device& d : e.devices) devices += std::to_string(d.length) + nicisim::kTransferNames[d.transfer] + " ";
+  for (const Device& d : e.devices) devices += std::to_string(d.length) + kTransferNames[d.transfer] + " ";
   EXPECT_EQ(devices, "3committed 16777215stopped 1stopped 0stopped 0receiving ");  // devices 5 to 9
 }
 
@@ -213,10 +215,10 @@ std::string calls(Sim& sim, const std::string& script) {
     record.pReplyBuffer = w == "send-nobuffer" ? nullptr : reply.data();
     long r = 0;
     if (w == "lock") {
-      static const nicisim::Fd held(open(nicisim::lockPath().c_str(), O_RDWR));
+      static const Fd held(open(lockPath().c_str(), O_RDWR));
       flock(held.fd, LOCK_EX);
-      nicisim::SimNowMicroseconds = [] { return g_now; };
-      nicisim::SimSleepMicroseconds = [](std::uint64_t us) { g_now += us; };
+      SimNowMicroseconds = [] { return g_now; };
+      SimSleepMicroseconds = [](std::uint64_t us) { g_now += us; };
     }
     if (w == "open") r = niCIOpen();
     niCIReply* const to = w == "send-norecord" ? nullptr : &record;
@@ -301,12 +303,12 @@ TEST(Store, LogKeepsTheNewestLines) {
   Sim sim;
   std::string old;
   int lines = 0;
-  for (; old.size() <= nicisim::kMaxLogBytes; ++lines) old += "1 old line " + std::to_string(lines) + "\n";
+  for (; old.size() <= kMaxLogBytes; ++lines) old += "1 old line " + std::to_string(lines) + "\n";
   writeFile(sim.statePath() + ".log", old);
   runTraced([&] { calls(sim, "open send"); }, nullptr);
   const Words log = sim.log();  // the open cuts it, the send adds its line
-  EXPECT_EQ(std::to_string(log.size()) + " " + log.front() + " " + log.back(), std::to_string(nicisim::kMaxLogLines + 1) +
-            " old line " + std::to_string(lines - nicisim::kMaxLogLines) + " FN_ADAP_GetFCLoopMap port=1 rc=0");
+  EXPECT_EQ(std::to_string(log.size()) + " " + log.front() + " " + log.back(), std::to_string(kMaxLogLines + 1) +
+            " old line " + std::to_string(lines - kMaxLogLines) + " FN_ADAP_GetFCLoopMap port=1 rc=0");
 }
 
 // kivadapsim's command line, in turn against one state: a bad command line
