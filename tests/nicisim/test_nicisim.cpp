@@ -137,9 +137,14 @@ TEST(Faults, EachKindCarriedOutOrNot) {
                 "FN_ADAP_ServiceMode port=1 value=0 " + std::string(executed ? "rc=1" : "executed=no") + fault + "0");
     }
   }
-  // A malformed block is answered as malformed: no fault fires or counts.
+  // A fault lets its after= sends pass, and one staged always never runs out.
   State s;
+  s.faults[kNoAnswer] = {kAlways, 0, 1, true};
   Block reply(244);
+  std::string sizes;
+  for (int i = 0; i < 3; ++i) sizes += std::to_string(sendRequest(s, B::serviceMode(1, 0), reply, 0).answerSize);
+  EXPECT_EQ(sizes, "19200");
+  // A malformed block is answered as malformed: no fault fires or counts.
   s.faults[kDirective] = {1, 9, 0, true};
   EXPECT_EQ(sendRequest(s, B::serviceMode(1, 2), reply, 0).line, "malformed: data byte 1 is 2");
   EXPECT_EQ(s.faults[kDirective].count, 1);
