@@ -188,9 +188,8 @@ TEST(SesConnection, OpenedOnDemandKeptAndOpenedAgainAfterClose) {
   check({{calls, {}, "4097 4097 4097 4097 4097 0 0 0open open open open open open close open", "u0 u0 s20 s5",
           std::string("^") + failed + failed + failed + "DownloadFwTransfer: Entry SN:ENC1, Dev:5|" + failed +
               "DownloadFwCommit: Entry SN:ENC1, Dev:5|" + failed + "ReadPage: Trying 0 0|WritePage: Trying 0 0|" +
-              "CloseCIConnection: Closing CI Connection|" +
-              lines("DownloadFwCommit", {"Entry SN:ENC1, Dev:5", "SendDiag Commit rc = 0", "RecvDiag ShortEncStatus rc = 0",
-                                         "Exit, rc = 0"})}});
+              "CloseCIConnection: Closing CI Connection|" + lines("DownloadFwCommit", {"Entry SN:ENC1, Dev:5",
+                  "SendDiag Commit rc = 0", "RecvDiag ShortEncStatus rc = 0", "Exit, rc = 0"})}});
 }
 
 // One send, the caller's wait even after a failed send, one read of page 4.

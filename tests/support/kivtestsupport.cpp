@@ -43,11 +43,10 @@ int tempFd() {
   return fd;
 }
 
+// Opened afresh through /proc, so it reads from the start, whatever the
+// offset the child left.
 std::string drain(int fd) {
-  std::string s;
-  lseek(fd, 0, SEEK_SET);
-  char buf[4096];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<std::size_t>(n));
+  const std::string s = readFile("/proc/self/fd/" + std::to_string(fd));
   close(fd);
   return s;
 }
@@ -69,7 +68,7 @@ ChildResult inChild(const std::function<void()>& child) {
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), drain(outFd), drain(errFd)};
+  return {pid, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), drain(outFd), drain(errFd)};
 }
 
 // ---- the traced run's child ----

@@ -35,6 +35,7 @@ std::vector<std::string> listDir(const std::string& path);
 void removeTree(const std::string& path);
 
 struct ChildResult {
+  int pid = -1;     // the child's process ID
   int status = -1;  // exit status, or 128 + signal number
   std::string out;  // standard output
   std::string err;  // standard error
