@@ -145,11 +145,9 @@ std::vector<std::string> listDir(const std::string& path) {
 ChildResult runProgram(const std::string& path, const std::vector<std::string>& argv,
                        const std::vector<std::pair<std::string, std::string>>& env) {
   std::vector<std::string> entries;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    if (std::none_of(env.begin(), env.end(), [&](const auto& kv) { return entry.starts_with(kv.first + "="); })) {
-      entries.push_back(entry);
-    }
+  for (char** p = environ; *p != nullptr; ++p) {
+    const std::string e = *p;
+    if (std::none_of(env.begin(), env.end(), [&](const auto& kv) { return e.starts_with(kv.first + "="); })) entries.push_back(e);
   }
   for (const auto& [k, v] : env) entries.push_back(k + "=" + v);
   // Made before the fork: a child forked while another thread holds the
