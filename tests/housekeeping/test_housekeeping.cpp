@@ -82,9 +82,8 @@ static std::string tidy(const Row& row, void (*procedure)(const char*)) {
   if (row.space >= 0) KIV_MaxSpaceUsed = row.space;
   kivtest::TempDir tmp(kivtest::TempDir::InMemory);
   std::string dir = tmp.path();
-  while (row.entries.starts_with('>') && dir.size() < 4000) {
+  while (row.entries.starts_with('>') && dir.size() < 4000)
     mkdir((dir += '/' + std::string(std::min<std::size_t>(200, 3999 - dir.size()), 'd')).c_str(), 0755);
-  }
   if (chdir(dir.c_str()) != 0) return "no directory";
   build(row.entries);
   std::map<std::string, std::size_t> tie;

@@ -59,26 +59,19 @@ std::string requests() {
 // utility's trace lines, each followed by '|' ("" when the trace is gone);
 // what every open returns. Its trace is named after the command.
 struct Row {
-  std::string line;
-  std::vector<nicifake::Send> answers;
-  std::string report, err;
-  int status;
-  std::string trace;
-  int open = 0;
+  std::string line; std::vector<nicifake::Send> answers; std::string report, err; int status; std::string trace; int open = 0;
 };
 void check(const Row& row) {
   std::istringstream line(row.line);
   std::vector<std::string> args{std::istream_iterator<std::string>(line), {}};
-  kivtest::Traced t = kivtest::runTraced(
-      [&] {
-        nicifake::state() = {.openResults = {row.open, row.open, row.open, row.open},
-                             .sends = {row.answers.begin(), row.answers.end()}};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        KIV_ServiceModeMain(static_cast<int>(args.size()), argv.data());
-      },
-      nullptr, [] { return std::to_string(UsingIntelligentTracing) + " " + std::to_string(FinalReturnCode) + requests(); });
+  kivtest::Traced t = kivtest::runTraced([&] {
+    nicifake::state() = {.openResults = {row.open, row.open, row.open, row.open},
+                         .sends = {row.answers.begin(), row.answers.end()}};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    KIV_ServiceModeMain(static_cast<int>(args.size()), argv.data());
+  }, nullptr, [] { return std::to_string(UsingIntelligentTracing) + " " + std::to_string(FinalReturnCode) + requests(); });
   std::string mine;
   for (const std::string& e : t.events) mine += e.starts_with("kivservicemode:") ? e.substr(15) + "|" : "";
   SCOPED_TRACE(row.line + " with " + std::to_string(row.answers.size()) + " answers");
@@ -97,9 +90,8 @@ TEST(CommandLine, StandardErrorStatusAndParseTrace) {
   const std::string sm = "kivservicemode ", u = kUsage, left = "kivservicemode: Unprocessed parameters at end of command line: ";
   for (const char* args : {"-a A0 -p 1L", "-a A0 -p 1L -y -n", "-a A0 -p 1L -q -q", "-a A0 -a A1 -p 1L -q",
                            "-a A0 -p 3L -q", "-a A0 -p 1LX -q", "-a A0 -p 1L -p 1R -q", "-a A0 -x -p 1L -q",
-                           "-a A0 -q -p", "-q -p 1R"}) {
+                           "-a A0 -q -p", "-q -p 1R"})
     check({sm + args, {}, "0 -99", u, 11, ""});
-  }
   const Row rows[] = {
       {sm, {}, "0 -99", u, 11, "ParseParams: entry 1 (none) |ParseParams: exiting function rc: 11|"},
       {sm + "-a A0 -p 1l -q", {}, "1 0 Q1 Q2", "Port 1 is not in Service Mode\n", 0, ""},

@@ -178,11 +178,9 @@ TEST(SesConnection, OpenedOnDemandKeptAndOpenedAgainAfterClose) {
     std::string out;
     for (std::int32_t rc : {SES_WritePage("ENC1", 9, b), SES_ReadPage("ENC1", 2, 4, b), SES_ReadStringPage("ENC1", 9, b, 8, b, 9),
                             SES_DownloadFwTransfer("ENC1", 5, b, 9), SES_DownloadFwCommit("ENC1", 5),
-                            SES_ReadPage("ENC1", 2, 4, b), SES_WritePage("ENC1", 9, b)}) {
+                            SES_ReadPage("ENC1", 2, 4, b), SES_WritePage("ENC1", 9, b)})
       out += std::to_string(rc) + " ";
-    }
-    SES_CloseCIConnection();
-    SES_CloseCIConnection();
+    for (int close = 0; close < 2; ++close) SES_CloseCIConnection();  // a second close finds nothing to close
     out += std::to_string(SES_DownloadFwCommit("ENC1", 5));
     return out + std::regex_replace(nicifake::state().calls, std::regex(" (setopt|send|status|size|request)[^ ]*"), "");
   };
@@ -190,26 +188,23 @@ TEST(SesConnection, OpenedOnDemandKeptAndOpenedAgainAfterClose) {
   check({{calls, {}, "4097 4097 4097 4097 4097 0 0 0open open open open open open close open", "u0 u0 s20 s5",
           std::string("^") + failed + failed + failed + "DownloadFwTransfer: Entry SN:ENC1, Dev:5|" + failed +
               "DownloadFwCommit: Entry SN:ENC1, Dev:5|" + failed + "ReadPage: Trying 0 0|WritePage: Trying 0 0|" +
-              "CloseCIConnection: Closing CI Connection|" +
-              lines("DownloadFwCommit", {"Entry SN:ENC1, Dev:5", "SendDiag Commit rc = 0", "RecvDiag ShortEncStatus rc = 0",
-                                         "Exit, rc = 0"})}});
+              "CloseCIConnection: Closing CI Connection|" + lines("DownloadFwCommit", {"Entry SN:ENC1, Dev:5",
+                  "SendDiag Commit rc = 0", "RecvDiag ShortEncStatus rc = 0", "Exit, rc = 0"})}});
 }
 
 // One send, the caller's wait even after a failed send, one read of page 4.
 TEST(SesStringPage, WaitsAndMapsTheCodes) {
-  const auto string = [] {
-    return into4([](std::uint8_t* b) { return SES_ReadStringPage("ENC1", 9, kPage.data(), 4, b, 250); });
-  };
+  const auto call = [] { return into4([](std::uint8_t* b) { return SES_ReadStringPage("ENC1", 9, kPage.data(), 4, b, 250); }); };
   const std::string u = "u250000", busy = "4107 ....", failed = "4098 ....", send = "SendDiagnosticCommand: Exit, rc = ",
                     read = "RecvDiagnosticResult: Exit rc = ", is4107 = "4107|ReadStringPage: Exit, rc = 4107|",
                     is4098 = "ReadStringPage: Exit, rc = 4098|";
   check({
-      {string, {reply(), reply(SRB::kPage, kAbcd)}, "0 abcd", u, "^"},
-      {string, {kBusy}, busy, u, send + is4107},
-      {string, {reply(SRB::kDirectiveStatus, {1})}, failed, u, send + "4101|" + is4098},
-      {string, {reply(), kBusy}, busy, u, read + is4107},
-      {string, {reply(), kFails}, failed, u, read + "4101|" + is4098},
-      {string, {}, failed, u, "^SendDiagnosticCommand: no block of 252 bytes, nothing sent|" + is4098, 1},
+      {call, {reply(), reply(SRB::kPage, kAbcd)}, "0 abcd", u, "^"},
+      {call, {kBusy}, busy, u, send + is4107},
+      {call, {reply(SRB::kDirectiveStatus, {1})}, failed, u, send + "4101|" + is4098},
+      {call, {reply(), kBusy}, busy, u, read + is4107},
+      {call, {reply(), kFails}, failed, u, read + "4101|" + is4098},
+      {call, {}, failed, u, "^SendDiagnosticCommand: no block of 252 bytes, nothing sent|" + is4098, 1},
   });
 }
 
@@ -227,10 +222,9 @@ TEST(SesRefusals, NothingIsOpenedSentOrWaitedFor) {
       {[] { return SES_DownloadFwTransfer("ENC1", 5, nullptr, 10); }, "DownloadFwTransfer: no image for 10 bytes"},
       {[] { return SES_DownloadFwCommit("ENC1", -1); }, "DownloadFwCommit: device number -1 outside 0 to 63"},
   };
-  for (const auto& [call, reason] : rows) {
+  for (const auto& [call, reason] : rows)
     check({{[f = call] { return std::to_string(f()) + " " + nicifake::state().calls; }, {}, "4101 ", "",
             reason + ", nothing sent|" + reason.substr(0, reason.find(':')) + ": Exit, rc = 4101|"}});
-  }
 }
 
 TEST(SesFirmware, PagesWaitsAndTrace) {
@@ -246,9 +240,8 @@ TEST(SesFirmware, PagesWaitsAndTrace) {
       {transfer(5, 503), {}, "0 s9:5:45 s512:508:05 r8/4", "s10 p503/503", ""},
       {transfer(63, 504), {}, "0 s9:5:7f s512:508:3f r8/4 s10:6:3f r8/4", "s10 p503/504 p504/504", ""},
       {transfer(5, 1006), {}, "0 s9:5:45 s512:508:05 r8/4 s512:508:05 r8/4", "s10 p503/1006 p1006/1006",
-       lines(T, {"Entry SN:ENC1, Dev:5", "SendDiag Start rc = 0",
-                       "SendDiag Data rc=0, (Sent/Total): 503 / 1006 (50.000000%)",
-                       "SendDiag Data rc=0, (Sent/Total): 1006 / 1006 (100.000000%)", "Exit, rc = 0"}, "^")},
+       lines(T, {"Entry SN:ENC1, Dev:5", "SendDiag Start rc = 0", "SendDiag Data rc=0, (Sent/Total): 503 / 1006 (50.000000%)",
+                 "SendDiag Data rc=0, (Sent/Total): 1006 / 1006 (100.000000%)", "Exit, rc = 0"}, "^")},
       // The first bad page ends the transfer; its progress counts it as sent.
       {transfer(5, 1500), {reply(), reply(), shortStatus(0), reply(), shortStatus(3)},
        "86 s9:5:45 s512:508:05 r8/4 s512:508:05 r8/4", "s10 p503/1500 p1006/1500",

@@ -43,11 +43,10 @@ int tempFd() {
   return fd;
 }
 
+// Opened afresh through /proc, so it reads from the start, whatever the
+// offset the child left.
 std::string drain(int fd) {
-  std::string s;
-  lseek(fd, 0, SEEK_SET);
-  char buf[4096];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<std::size_t>(n));
+  const std::string s = readFile("/proc/self/fd/" + std::to_string(fd));
   close(fd);
   return s;
 }
@@ -68,8 +67,7 @@ ChildResult inChild(const std::function<void()>& child) {
     _exit(127);
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
   return {pid, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), drain(outFd), drain(errFd)};
 }
 
@@ -80,17 +78,8 @@ std::string g_waits;
 std::string g_reportPath;
 std::function<std::string()> g_report;
 
-std::time_t pinnedTime() { return g_start; }
-// The elapsed time stands still: every trace line is stamped 0.000.
-void pinnedTimeOfDay(struct timeval* tv) { *tv = {g_start, 0}; }
 void recordWait(char kind, std::uint64_t amount, const std::string& more = "") {
   g_waits += (g_waits.empty() ? "" : " ") + std::string(1, kind) + std::to_string(amount) + more;
-}
-void recordSeconds(unsigned s) { recordWait('s', s); }
-void recordMicroseconds(std::uint64_t us) { recordWait('u', us); }
-void recordProgress(std::uint32_t sent, std::uint32_t total) { recordWait('p', sent, "/" + std::to_string(total)); }
-void writeReport() {
-  writeFile(g_reportPath, g_waits + "\n" + (g_report ? g_report() : std::string()));
 }
 
 std::time_t defaultStart() {
@@ -109,8 +98,8 @@ std::vector<std::string> traceEvents(const std::string& trace) {
   for (int lineNo = 1; std::getline(in, line); ++lineNo) {
     if (lineNo <= 3) continue;  // "Program ... started.", the date, a blank
     if (line.starts_with("Completed at ")) break;
-    const bool timeLine = line.find_first_not_of("0123456789.") == std::string::npos;
-    if (timeLine) continue;  // the empty line before the completion line too
+    // Time lines, and the empty line before the completion line too.
+    if (line.find_first_not_of("0123456789.") == std::string::npos) continue;
     const std::size_t colon = line.find(':');
     const std::size_t blank = line.find(' ', colon == std::string::npos ? 0 : colon);
     events.push_back(colon == std::string::npos || blank == std::string::npos
@@ -156,11 +145,9 @@ std::vector<std::string> listDir(const std::string& path) {
 ChildResult runProgram(const std::string& path, const std::vector<std::string>& argv,
                        const std::vector<std::pair<std::string, std::string>>& env) {
   std::vector<std::string> entries;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    if (std::none_of(env.begin(), env.end(), [&](const auto& kv) { return entry.starts_with(kv.first + "="); })) {
-      entries.push_back(entry);
-    }
+  for (char** p = environ; *p != nullptr; ++p) {
+    const std::string e = *p;
+    if (std::none_of(env.begin(), env.end(), [&](const auto& kv) { return e.starts_with(kv.first + "="); })) entries.push_back(e);
   }
   for (const auto& [k, v] : env) entries.push_back(k + "=" + v);
   // Made before the fork: a child forked while another thread holds the
@@ -187,14 +174,14 @@ Traced runTraced(const std::function<void()>& body, const char* utility,
     g_start = defaultStart();
     g_report = report;
     KIV_DebugDir = dir.c_str();
-    KIV_TimeNow = pinnedTime;
-    KIV_TimeOfDayNow = pinnedTimeOfDay;
-    KIV_HouseKeepingNow = pinnedTime;
-    SES_SleepSeconds = recordSeconds;
-    SES_SleepMicroseconds = recordMicroseconds;
-    SES_DownloadProgress = recordProgress;
+    KIV_TimeNow = [] { return g_start; };
+    KIV_HouseKeepingNow = [] { return g_start; };
+    KIV_TimeOfDayNow = [](struct timeval* tv) { *tv = {g_start, 0}; };  // the elapsed time stands still
+    SES_SleepSeconds = [](unsigned s) { recordWait('s', s); };
+    SES_SleepMicroseconds = [](std::uint64_t us) { recordWait('u', us); };
+    SES_DownloadProgress = [](std::uint32_t sent, std::uint32_t total) { recordWait('p', sent, "/" + std::to_string(total)); };
     // Registered first, so it runs after every exit handler of the body.
-    std::atexit(writeReport);
+    std::atexit([] { writeFile(g_reportPath, g_waits + "\n" + (g_report ? g_report() : std::string())); });
     if (utility != nullptr) KIV_OpenTraceFile(utility);
     body();
     std::exit(0);

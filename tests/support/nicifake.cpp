@@ -6,18 +6,10 @@
 #include <cerrno>
 #include <new>
 
-namespace nicifake {
-
+namespace {
 // Constructed before main, so it outlives every exit handler a test
 // registers: a traced run's report may still read it.
-State g_state;
-
-State& state() { return g_state; }
-
-}  // namespace nicifake
-
-namespace {
-nicifake::State& fake = nicifake::g_state;
+nicifake::State fake;
 void record(const std::string& call) { fake.calls += (fake.calls.empty() ? "" : " ") + call; }
 // The next scripted value, or the default one when none is left.
 template <typename T>
@@ -28,6 +20,8 @@ T next(std::deque<T>& script) {
   return value;
 }
 }  // namespace
+
+nicifake::State& nicifake::state() { return fake; }
 
 // The nothrow form the modules allocate their blocks with, failing on demand.
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
