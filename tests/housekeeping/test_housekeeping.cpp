@@ -155,8 +155,8 @@ TEST(Housekeeping, SameAsOneFilePerPass) {
       KIV_PruneCandidateLimit = std::vector<std::size_t>{1, 2, 3, 5, 4096}[pick(0, 4)];
       for (int i = pick(0, 15); i > 0; --i) {
         const int kind = pick(0, 9), size = pick(0, 3) == 0 ? 0 : pick(1, 600), age = pick(0, 4) * 250000;
-        const std::string name = std::string(pick(0, 15) == 0 ? " !" : " ") + "e" + std::to_string(i);
-        const std::string targets[] = {"e" + std::to_string(pick(1, 15)), o + "o" + std::to_string(pick(0, 2)),
+        const std::string name = std::string(pick(0, 15) == 0 ? " !" : " ") + 'e' + std::to_string(i);
+        const std::string targets[] = {'e' + std::to_string(pick(1, 15)), o + 'o' + std::to_string(pick(0, 2)),
                                        "missing", o + "sub"};
         const std::string file = (kind == 0 ? ".gz:" : ":") + std::to_string(size) + ":" + std::to_string(age);
         row.entries += name + (kind < 7 ? file : (kind == 7 ? "@" : "+") + targets[pick(0, kind == 7 ? 3 : 1)]);

@@ -46,7 +46,7 @@ int tempFd() {
 // Opened afresh through /proc, so it reads from the start, whatever the
 // offset the child left.
 std::string drain(int fd) {
-  const std::string s = readFile("/proc/self/fd/" + std::to_string(fd));
+  const std::string s = readFile(std::string("/proc/self/fd/").append(std::to_string(fd)));
   close(fd);
   return s;
 }
@@ -79,7 +79,8 @@ std::string g_reportPath;
 std::function<std::string()> g_report;
 
 void recordWait(char kind, std::uint64_t amount, const std::string& more = "") {
-  g_waits += (g_waits.empty() ? "" : " ") + std::string(1, kind) + std::to_string(amount) + more;
+  // Appended piece by piece: GCC 12 misreads literal + temporary under -O3.
+  g_waits.append(g_waits.empty() ? "" : " ").append(1, kind).append(std::to_string(amount)).append(more);
 }
 
 std::time_t defaultStart() {
@@ -179,7 +180,7 @@ Traced runTraced(const std::function<void()>& body, const char* utility,
     KIV_TimeOfDayNow = [](struct timeval* tv) { *tv = {g_start, 0}; };  // the elapsed time stands still
     SES_SleepSeconds = [](unsigned s) { recordWait('s', s); };
     SES_SleepMicroseconds = [](std::uint64_t us) { recordWait('u', us); };
-    SES_DownloadProgress = [](std::uint32_t sent, std::uint32_t total) { recordWait('p', sent, "/" + std::to_string(total)); };
+    SES_DownloadProgress = [](std::uint32_t sent, std::uint32_t total) { recordWait('p', sent, '/' + std::to_string(total)); };
     // Registered first, so it runs after every exit handler of the body.
     std::atexit([] { writeFile(g_reportPath, g_waits + "\n" + (g_report ? g_report() : std::string())); });
     if (utility != nullptr) KIV_OpenTraceFile(utility);
