@@ -252,24 +252,14 @@ constexpr unsigned kLockPollMilliseconds = 10;
 // KIV_HouseKeepingLockWait milliseconds.
 class DirectoryLock {
  public:
-  enum Outcome { Held, Unsupported, TimedOut, NoDirectory };
-
   explicit DirectoryLock(const char* directory) : fd_(open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_ < 0) {
-      outcome_ = NoDirectory;
-      return;
-    }
-    for (unsigned waited = 0;; waited += kLockPollMilliseconds) {
-      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-        outcome_ = Held;
-        return;
-      }
-      if (errno != EWOULDBLOCK && errno != EINTR) {
-        outcome_ = Unsupported;  // a file system without locks: tidy as before
-        return;
-      }
+    // A directory that cannot be opened has nothing to lock: the passes then
+    // find nothing, as without a lock.
+    if (fd_ < 0) return;
+    for (unsigned waited = 0; flock(fd_, LOCK_EX | LOCK_NB) != 0; waited += kLockPollMilliseconds) {
+      if (errno != EWOULDBLOCK && errno != EINTR) return;  // a file system without locks: tidy as before
       if (waited >= KIV_HouseKeepingLockWait) {
-        outcome_ = TimedOut;
+        timedOut_ = true;
         return;
       }
       KIV_HouseKeepingSleep(kLockPollMilliseconds);
@@ -282,13 +272,12 @@ class DirectoryLock {
   DirectoryLock& operator=(const DirectoryLock&) = delete;
 
   // Whether the passes may run: not while another run still holds the
-  // directory, which it tidies itself. A directory that cannot be opened
-  // has nothing to lock; the passes then find nothing, as without a lock.
-  bool mayTidy() const { return outcome_ != TimedOut; }
+  // directory, which it tidies itself.
+  bool mayTidy() const { return !timedOut_; }
 
  private:
   int fd_;
-  Outcome outcome_ = NoDirectory;
+  bool timedOut_ = false;
 };
 
 }  // namespace
@@ -336,7 +325,6 @@ void ScanDirectory(const char* directory, ScanFunction perFile, ScanFunction fin
 
 const char* CompressUncompressedEntry(const char* path) {
   struct stat lst;
-  if (KIV_compressed_logfile(path)) return path;
   if (lstat(path, &lst) != 0) return path;  // vanished since the walker saw it
   const char* slash = std::strrchr(path, '/');
   const std::size_t nameLength = std::strlen(slash != nullptr ? slash + 1 : path);

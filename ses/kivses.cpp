@@ -151,13 +151,11 @@ std::int32_t SES_SendCIRequest(std::uint32_t requestSize, std::uint32_t response
     if (x.copied != x.answerSize) KIV_TRACE("SES_SendCIRequest: answer of %u bytes cut to %zu\n", x.answerSize, x.copied);
     // A block only partly answered still holds the zeros it was sent with,
     // which would read as a good answer and a good page.
+    const auto directiveStatus = static_cast<std::int8_t>(get8(block, SRB::kDirectiveStatus));
     if (x.copied < requestSize) {
       KIV_TRACE("SES_SendCIRequest: answer of %zu bytes, %u expected\n", x.copied, requestSize);
-      KIV_TRACE("SES_SendCIRequest: Exit, rc = %d\n", SES_RequestFailed);
-      return SES_RequestFailed;
-    }
-    const auto directiveStatus = static_cast<std::int8_t>(get8(block, SRB::kDirectiveStatus));
-    if (directiveStatus != 0) {
+      rc = SES_RequestFailed;
+    } else if (directiveStatus != 0) {
       KIV_TRACE("Directive failed : %d\n", directiveStatus);
       rc = SES_RequestFailed;
     } else if (get32be(block, SRB::kResultWord) != 0) {
