@@ -280,9 +280,6 @@ Sent sendRequest(State& s, std::span<const std::uint8_t> request, std::span<std:
 
 // ---- shared by the adapter and the enclosure side ----
 
-// Answers a malformed block with DE_BadParameter at statusAt; returns its
-// log line, "malformed: why".
-std::string malformed(std::span<std::uint8_t> b, std::size_t statusAt, const std::string& why);
 // "" when every byte of [from, to) outside the valued fields is zero, else
 // which byte is not.
 std::string strayByte(std::span<const std::uint8_t> b, std::size_t from, std::size_t to,

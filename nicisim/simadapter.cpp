@@ -94,25 +94,9 @@ Answer answerAdapter(State& s, std::span<std::uint8_t> b) {
   return {0, describeAdapter(b) + " rc=" + std::to_string(rc), {}};
 }
 
-// Where the block keeps its directive status; npos when it is too short to
-// hold one (an SES block keeps its own earlier in the header).
-constexpr std::size_t kNoStatus = static_cast<std::size_t>(-1);
-std::size_t directiveStatusAt(ConstBytes b) {
-  if (b.size() > A::kDirectiveStatus) {
-    return get16be(b, A::kBlockKind) == S::kKindSes ? S::kDirectiveStatus : A::kDirectiveStatus;
-  }
-  if (b.size() > S::kDirectiveStatus && get16be(b, S::kBlockKind) == S::kKindSes) return S::kDirectiveStatus;
-  return kNoStatus;
-}
-
 }  // namespace
 
 std::string decimal(std::uint32_t v) { return std::to_string(v); }
-
-std::string malformed(std::span<std::uint8_t> b, std::size_t statusAt, const std::string& why) {
-  put8(b, statusAt, static_cast<std::uint8_t>(DE_BadParameter));
-  return "malformed: " + why;
-}
 
 std::string strayByte(ConstBytes b, std::size_t from, std::size_t to, std::span<const Field> valued) {
   const std::size_t at = firstStrayByte(b, from, to, valued);
@@ -158,9 +142,12 @@ std::string describe(ConstBytes b) {
 
 Answer answerBlock(State& s, std::span<std::uint8_t> b, std::uint64_t dataAddress) {
   if (std::string why = blockError(b, dataAddress); !why.empty()) {
-    const std::size_t at = directiveStatusAt(b);
-    if (at == kNoStatus) return {EINVAL, "malformed: " + why + " to answer", {}};
-    return {0, malformed(b, at, why), {}};
+    // Answered with DE_BadParameter in its directive status (an SES block
+    // keeps its own earlier in the header), unless too short to hold one.
+    const std::size_t at = resultFieldsOf(b).directiveStatus;
+    if (at >= b.size()) return {EINVAL, "malformed: " + why + " to answer", {}};
+    put8(b, at, static_cast<std::uint8_t>(DE_BadParameter));
+    return {0, "malformed: " + why, {}};
   }
   return get16be(b, A::kBlockKind) == S::kKindSes ? answerSes(s, b) : answerAdapter(s, b);
 }

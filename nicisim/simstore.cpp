@@ -57,6 +57,18 @@ Fd::~Fd() {
 namespace {
 std::string sysWhy(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+// Writes size bytes at offset, through short writes and interruptions.
+bool writeAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
+  const auto* bytes = static_cast<const char*>(data);
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 // Creates the folders above path (private to the user when new).
 bool makeParents(const std::string& path, std::string& why) {
   for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
@@ -75,13 +87,7 @@ bool makeParents(const std::string& path, std::string& why) {
 bool rewrite(const std::string& path, const std::string& text, std::string& why) {
   Fd f(openOurs(path, O_WRONLY, why));
   if (f.fd < 0) return false;
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = pwrite(f.fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) { why = sysWhy("cannot write " + path); return false; }
-    done += static_cast<std::size_t>(n);
-  }
+  if (!writeAllAt(f.fd, text.data(), text.size(), 0)) { why = sysWhy("cannot write " + path); return false; }
   if (ftruncate(f.fd, static_cast<off_t>(text.size())) != 0) { why = sysWhy("cannot write " + path); return false; }
   return true;
 }
@@ -281,13 +287,7 @@ bool writeImage(const ImageWrite& w, std::string& why) {
   Fd f(openOurs(path, O_WRONLY | O_CREAT, why));
   if (f.fd < 0) return false;
   if (w.start && ftruncate(f.fd, 0) != 0) { why = sysWhy("cannot empty " + path); return false; }
-  std::size_t done = 0;
-  while (done < w.bytes.size()) {
-    const ssize_t n = pwrite(f.fd, w.bytes.data() + done, w.bytes.size() - done, static_cast<off_t>(w.offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) { why = sysWhy("cannot write " + path); return false; }
-    done += static_cast<std::size_t>(n);
-  }
+  if (!writeAllAt(f.fd, w.bytes.data(), w.bytes.size(), w.offset)) { why = sysWhy("cannot write " + path); return false; }
   return true;
 }
 
