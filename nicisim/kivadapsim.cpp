@@ -44,13 +44,6 @@ constexpr const char* kUsage =
 
 using nicisim::toInt;
 
-// The port names the utility accepts, lower case included.
-int portNumber(const std::string& name) {
-  for (const PortRequest::PortName& p : PortRequest::kPortNames)
-    if (name == p.name) return p.number;
-  return 0;
-}
-
 std::int32_t resultCode(const std::string& key, const std::string& v) {
   std::int32_t rc = 0;
   if (nicisim::parseRc(v, rc)) return rc;
@@ -148,7 +141,7 @@ int cmdReset() {
 
 int cmdPort(const std::vector<std::string>& a) {
   if (a.size() < 2) badInput("port: no port given");
-  const int port = portNumber(a[1]);
+  const int port = PortRequest::portNumber(a[1]);
   if (port == 0) badInput("unknown port '" + a[1] + "'");
   if (a.size() < 3) badInput("port: no key=value given");
   std::vector<std::function<void(nicisim::Port&)>> changes;

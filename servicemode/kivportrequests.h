@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "adapci/kivadapci.h"
 #include "adapci/kivwire.h"
@@ -38,6 +39,12 @@ constexpr std::array<PortName, 8> kPortNames{{
 constexpr const char* portName(std::int32_t number) {
   return number >= kFirstPort && number <= kLastPort ? kPortNames[static_cast<std::size_t>(2 * (number - 1))].name
                                                      : "?";
+}
+// The number of the port called name (either case), 0 when no port is.
+constexpr std::int32_t portNumber(std::string_view name) {
+  for (const PortName& p : kPortNames)
+    if (name == p.name) return p.number;
+  return 0;
 }
 constexpr std::int32_t partnerOf(std::int32_t number) { return ((number - 1) ^ 1) + 1; }
 

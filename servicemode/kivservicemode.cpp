@@ -40,10 +40,8 @@ constexpr const char* kNoFirstArgument = "(none)";
 constexpr const char* kOptionString = "+a:p:ynq";
 
 std::int32_t portNumberOf(const char* arg) {
-  for (const PortRequest::PortName& p : PortRequest::kPortNames) {
-    if (std::strcmp(arg, p.name) == 0) return p.number;
-  }
-  return kPortNotGiven;
+  const std::int32_t number = PortRequest::portNumber(arg);
+  return number != 0 ? number : kPortNotGiven;
 }
 
 namespace ARB = AdapterRequestBlock;
