@@ -15,7 +15,7 @@
 
 namespace {
 
-using Block = std::vector<std::uint8_t>;
+using kivtest::blocks::Block;
 using Sends = std::vector<nicifake::Send>;
 namespace SRB = SesRequestBlock;
 
