@@ -14,6 +14,7 @@ kiv_need_packages() {
   [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
   [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
   [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+  [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
   [ ${#missing[@]} -eq 0 ] && return 0
   local byHand="apt-get update && apt-get install ${missing[*]}"
   if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
