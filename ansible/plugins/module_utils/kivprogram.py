@@ -74,8 +74,8 @@ def run_program(module, args, answers=(0,)):
     return doc, rc, last_line(err)
 
 
-# The parameters of every module that runs kivses, as the kivses
-# documentation fragment describes them.
+# The parameters of every module that runs kivses, as the KIVSES part of
+# the program documentation fragment describes them.
 SES_OPTIONS = dict(
     serial=dict(type='str', required=True),
     executable=dict(type='str', default='kivses'),

@@ -44,13 +44,10 @@ attributes:
       - Check mode runs C(--dry-run), which reads the status page, returns
         the plan and sends no download page; C(changed) is then true when
         the dry run found nothing in the way.
-  diff_mode:
-    support: none
-  platform:
-    platforms: posix
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
-  - kiv.storage.kivses
+  - kiv.storage.program
+  - kiv.storage.program.kivses
 notes:
   - The module fails when the program does (exit status 11, 26 busy, or 47);
     C(msg) is then the program's line, which names the serial number, the

@@ -20,13 +20,10 @@ attributes:
     support: full
     details:
       - Reads only, in check mode as in any other.
-  diff_mode:
-    support: none
-  platform:
-    platforms: posix
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
-  - kiv.storage.kivses
+  - kiv.storage.program
+  - kiv.storage.program.kivses
 notes:
   - When a read fails (exit status 11, 26 or 47), C(msg) is the program's
     line, which names the serial number, the operation and the result code.

@@ -53,12 +53,9 @@ attributes:
         as every run of it does, by clearing the port and setting it again
         when the clear worked; that is the only case in which check mode
         sends a change request.
-  diff_mode:
-    support: none
-  platform:
-    platforms: posix
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
+  - kiv.storage.program
 notes:
   - The module fails when the program reports a failure (exit status 11 or
     47); C(msg) is then the program's own line, such as

@@ -1,5 +1,6 @@
 # -*- coding: utf-8 -*-
-# The options that every module running kivses takes.
+# What the modules' documentation shares: the attributes of all, and the
+# options of those that run kivses.
 from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
@@ -7,7 +8,17 @@ __metaclass__ = type
 
 class ModuleDocFragment(object):
 
+    # Together with ansible.builtin.action_common_attributes, which
+    # describes them.
     DOCUMENTATION = r'''
+attributes:
+  diff_mode:
+    support: none
+  platform:
+    platforms: posix
+'''
+
+    KIVSES = r'''
 options:
   serial:
     description:
