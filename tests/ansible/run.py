@@ -57,23 +57,28 @@ SERVICE_MODE_ROWS = [
 
 # firmware.yml, one run per row, every simulator reset and its enclosure
 # staged with the status values given: the playbook's arguments, and per
-# host what the load reports ('changed', 'dry run', the failure's msg, or
-# None when the host's batch never ran), what the enclosure's device 5
-# holds afterwards, and whether any download page reached it.
+# host the status its enclosure_info task reads ('good', 'not good', None
+# when the host's batch never ran), what the load reports ('changed', 'dry
+# run', the failure's msg, None when it did not run), what the enclosure's
+# device 5 holds afterwards, and whether any download page reached it.
 GOOD = 'status=0'
 # Good through the pre-check's three reads (one by list, two by status) and
 # the read after the first image page; bad after the second.
 BAD_SECOND_PAGE = 'status=0,0,0,0,3'
+NOTHING = (None, None, 'no firmware received', False)
+LOADED = ('good', 'changed', 'committed', True)
 FIRMWARE_ROWS = [
     ('check mode runs dry on every system, and no download page is sent', every(GOOD), ['--check'],
-     every(('dry run', 'no firmware received', False))),
+     every(('good', 'dry run', 'no firmware received', False))),
     ('a roll-out in batches of two stops after the batch in which an enclosure reports a bad status',
      dict(every(GOOD), sys2=BAD_SECOND_PAGE), [],
-     {'sys1': ('changed', 'committed', True),
-      'sys2': ('kivses: ENC2: SES_DownloadFwTransfer to device 5 failed: rc=86 (SES_ShortEncStatus); 1006 of 1200 '
-               'bytes sent, nothing committed', ', not committed (stopped)', True),
-      'sys3': (None, 'no firmware received', False),
-      'sys4': (None, 'no firmware received', False)}),
+     dict(every(NOTHING), sys1=LOADED,
+          sys2=('good', 'kivses: ENC2: SES_DownloadFwTransfer to device 5 failed: rc=86 (SES_ShortEncStatus); 1006 of '
+                '1200 bytes sent, nothing committed', ', not committed (stopped)', True))),
+    ('a status that is not good before the download is an answer, on whose check the roll-out stops at once',
+     dict(every(GOOD), sys1='status=3'), [],
+     dict(every(NOTHING), sys1=('not good', None, 'no firmware received', False),
+          sys2=('good', None, 'no firmware received', False))),
 ]
 
 
@@ -121,7 +126,8 @@ class Fleet:
                         ANSIBLE_COLLECTIONS_PATH=os.path.join(tmp, 'collections'),
                         ANSIBLE_COLLECTIONS_SCAN_SYS_PATH='false', ANSIBLE_STDOUT_CALLBACK='results',
                         ANSIBLE_CALLBACK_PLUGINS=os.path.join(HERE, 'callback'),
-                        ANSIBLE_NOCOLOR='1', ANSIBLE_RETRY_FILES_ENABLED='false', PYTHONDONTWRITEBYTECODE='1')
+                        ANSIBLE_NOCOLOR='1', ANSIBLE_RETRY_FILES_ENABLED='false', ANSIBLE_PIPELINING='1',
+                        PYTHONDONTWRITEBYTECODE='1')
         for name in ('KIVADAPSIM_STATE', 'KIV_TEST_TRACE_DIR'):
             self.env.pop(name, None)
 
@@ -210,15 +216,17 @@ def check_firmware(fleet, staging, args, want):
         raise Failed('the build has no kivses program')
     fleet.stage(staging)
     status, tasks = fleet.playbook('firmware.yml', args)
-    failing = any(outcome not in ('changed', 'dry run', None) for outcome, _, _ in want.values())
+    failing = any(read == 'not good' or outcome not in ('changed', 'dry run', None)
+                  for read, outcome, _, _ in want.values())
     expect('ansible-playbook\'s exit status', status, 2 if failing else 0)
     with open(fleet.image, 'rb') as f:
         image = f.read()
-    for host, (outcome, holds, downloads) in sorted(want.items()):
+    for host, (read, outcome, holds, downloads) in sorted(want.items()):
         info = tasks['Read the enclosure'].get(host)
-        expect(host + ': the pages and status read', info and ([p['code'] for p in info['pages']], info['good']),
-               None if outcome is None else ([0, 4, 8], True))
-        result = tasks['Load the image'].get(host)
+        expect(host + ': the pages and status read', info and (
+            [p['code'] for p in info['pages']], info['good'], info['rc'], info['failed']),
+               read and ([0, 4, 8], read == 'good', 0 if read == 'good' else 1, False))
+        result = tasks.get('Load the image', {}).get(host)
         got = result and (result['msg'] if result.get('failed') else (
             'dry run' if result['dry_run'] else 'changed') if result['changed'] else 'ok')
         expect(host + ': the load', got, outcome)
@@ -231,7 +239,7 @@ def check_firmware(fleet, staging, args, want):
         expect(host + ': the enclosure\'s firmware ends', firmware[len(firmware) - len(holds):], holds)
         log = fleet.log(host)
         expect(host + ': download pages received', any('cmd=SEND_DIAGNOSTIC' in line for line in log), downloads)
-        if outcome is None:
+        if read is None:
             expect(host + ': what the enclosure of a later batch received', log, [])
 
 
