@@ -194,8 +194,12 @@ std::int32_t ParseParams(int argc, char** argv) {
 
   opterr = 0;
   optind = 0;  // a fresh parse, also when called again in one process
-  int c;
-  while ((c = getopt(argc, argv, kOptionString)) != -1) {
+  for (;;) {
+    // The word getopt reads from: a cluster of letters keeps optind until
+    // its last letter.
+    const int at = std::max(optind, 1);
+    const int c = getopt(argc, argv, kOptionString);
+    if (c == -1) break;
     switch (c) {
       case 'a':
         if (adapterDeviceParam != nullptr) {
@@ -241,7 +245,7 @@ std::int32_t ParseParams(int argc, char** argv) {
       default:
         ++errors;
         if (optopt == 'a' || optopt == 'p') problem(std::string("option -") + static_cast<char>(optopt) + " needs an argument");
-        else if (optopt == '-') problem("unknown option: the long options are --json, --help and --version");
+        else if (std::string_view(argv[at]).starts_with("--")) problem("unknown option " + std::string(argv[at]));
         else problem(std::string("unknown option -") + static_cast<char>(optopt));
         break;
     }
