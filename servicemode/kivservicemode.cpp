@@ -26,6 +26,7 @@ std::int32_t nAdapterPortNumber = kPortNotGiven;
 std::int32_t queryMode = 0;
 std::vector<std::string> ParseParamsProblems;
 std::vector<PortRequestRecord> SentPortRequests;
+bool RecordPortRequests = false;
 
 namespace {
 
@@ -100,8 +101,10 @@ std::int32_t judgeAnswer(const char* function, std::uint16_t transaction, std::i
   }
   // A failed open sent nothing; any other failed exchange may have reached
   // the adapter and been carried out.
-  SentPortRequests.push_back(
-      {transaction, port, value, exchangeCode, result, exchangeFailed && exchangeCode != ADAPCI_OpenFailed});
+  if (RecordPortRequests) {
+    SentPortRequests.push_back(
+        {transaction, port, value, exchangeCode, result, exchangeFailed && exchangeCode != ADAPCI_OpenFailed});
+  }
   return result == AS_Warning ? std::int32_t{AS_Success} : result;
 }
 
@@ -328,6 +331,7 @@ void KIV_ServiceModeMain(int argc, char** argv) {
     std::exit(SM_ExitNotInServiceMode);
   }
   g_report.json = found.json;
+  RecordPortRequests = found.json;
   g_report.argc = argc;
   g_report.argv = argv;
 
