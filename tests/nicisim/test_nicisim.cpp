@@ -283,8 +283,8 @@ TEST(Store, DamagedOrForeignStateIsRefused) {
   auto text = [&](const char* t) { return [&, t] { return writeFile(state, t), 0; }; };
   const struct { std::function<int()> make; std::string why; } rows[] = {
       {text(""), "damaged state file: not a kivadapsim state file (no final line end)"},
-      {text("kivadapsim-state\nversion=1\n"), "damaged state file: unsupported state version 'version=1'"},
-      {text("kivadapsim-state\nversion=2\nport1.mode=maybe\n"), "damaged state file: line 3: bad value of port1.mode"},
+      {text("kivadapsim-state\nversion=2\n"), "damaged state file: unsupported state version 'version=2'"},
+      {text("kivadapsim-state\nversion=3\ngeneration=1\nport1.mode=maybe\n"), "damaged state file: line 4: checksum does not match"},
       {[&] { return symlink(other.c_str(), state.c_str()); }, "is a symbolic link, refused"},
       {[&] { return mkfifo(state.c_str(), 0600); }, "not a regular file, refused"},
       {[&] { return link(other.c_str(), state.c_str()); }, "has more than one link, refused"},
@@ -347,13 +347,14 @@ TEST(Kivadapsim, CommandLine) {
        "enclosure ENC1: status=3,0 (next read #1), stringin 2 bytes, busy=2, firmware: none\n"},
   };
   for (const auto& row : rows) {
-    const std::string before = readFile(sim.statePath()), what = row.text.substr(0, 30);
+    const auto both = [&] { return readFile(sim.statePath()) + readFile(sim.statePath() + ".alt"); };
+    const std::string before = both(), what = row.text.substr(0, 30);
     const ChildResult r = sim.simRaw(row.words);
     const std::string err = row.status == 0 ? "" : "kivadapsim: " + row.text + "\n" + (row.status == 2 ? usage : "");
     EXPECT_EQ(std::to_string(r.status) + r.err.substr(0, err.size()), std::to_string(row.status) + err);
     EXPECT_EQ(row.text == usage ? r.out.substr(0, usage.size()) : r.out, row.status == 0 ? row.text : "");
     const bool changes = row.status == 0 && std::string("port fault enclosure").find(row.words[0]) != std::string::npos;
-    EXPECT_EQ(readFile(sim.statePath()) != before, changes) << what;
+    EXPECT_EQ(both() != before, changes) << what;
   }
 }
 
