@@ -243,8 +243,7 @@ bool readState(State& out, std::string& why);
 // Test seam: the operations that change the simulator's files (writes,
 // truncations, creations, renames, removals) are counted in this process
 // from 1. At operation SimFailAt (0: never) a write stops halfway, and the
-// process ends there (kCrash) or the operation fails with ENOSPC (kFull,
-// every operation from there on).
+// process ends there (kCrash) or the operation fails with ENOSPC (kFull).
 enum class SimFailure { kNone, kCrash, kFull };
 extern SimFailure SimFailKind;
 extern std::uint64_t SimFailAt;

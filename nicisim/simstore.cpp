@@ -76,14 +76,9 @@ std::string sysWhy(const std::string& what) { return what + ": " + std::strerror
 // ENOSPC. A write staged to fail first writes half of its bytes.
 bool mayChange(int fd = -1, const void* data = nullptr, std::size_t size = 0, std::uint64_t offset = 0) {
   ++SimFileOps;
-  if (SimFailKind == SimFailure::kNone || SimFailAt == 0 || SimFileOps < SimFailAt) return true;
-  if (SimFileOps == SimFailAt && fd >= 0 && size > 1) {
-    [[maybe_unused]] const ssize_t half = pwrite(fd, data, size / 2, static_cast<off_t>(offset));
-  }
-  if (SimFailKind == SimFailure::kCrash) {
-    if (SimFileOps == SimFailAt) _exit(kSimCrashStatus);
-    return true;
-  }
+  if (SimFailKind == SimFailure::kNone || SimFileOps != SimFailAt) return true;
+  if (fd >= 0 && size > 1) [[maybe_unused]] const ssize_t half = pwrite(fd, data, size / 2, static_cast<off_t>(offset));
+  if (SimFailKind == SimFailure::kCrash) _exit(kSimCrashStatus);
   errno = ENOSPC;
   return false;
 }
