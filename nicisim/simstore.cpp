@@ -77,7 +77,9 @@ std::string sysWhy(const std::string& what) { return what + ": " + std::strerror
 bool mayChange(int fd = -1, const void* data = nullptr, std::size_t size = 0, std::uint64_t offset = 0) {
   ++SimFileOps;
   if (SimFailKind == SimFailure::kNone || SimFileOps != SimFailAt) return true;
-  if (fd >= 0 && size > 1) [[maybe_unused]] const ssize_t half = pwrite(fd, data, size / 2, static_cast<off_t>(offset));
+  if (fd >= 0 && size > 1) {
+    [[maybe_unused]] const ssize_t half = pwrite(fd, data, size / 2, static_cast<off_t>(offset));
+  }
   if (SimFailKind == SimFailure::kCrash) _exit(kSimCrashStatus);
   errno = ENOSPC;
   return false;
