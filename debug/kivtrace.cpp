@@ -55,11 +55,12 @@ void formatCtime(std::time_t t, char (&buf)[64]) {
   if (ctime_r(&t, buf) == nullptr) std::snprintf(buf, sizeof buf, "?\n");
 }
 
-// Opens the trace file without following a symbolic link and without
-// blocking on a FIFO, and empties it only once the open file is known to be
-// a regular file of this user with no other name: a hard link planted at
-// the name would otherwise let the trace overwrite a file elsewhere. Any
-// other file is left as it was and the run goes untraced.
+// Opens the trace file by its name in the trace directory as opened,
+// without following a symbolic link and without blocking on a FIFO, and
+// empties it only once the open file is known to be a regular file of this
+// user with no other name: a hard link planted at the name would otherwise
+// let the trace overwrite a file elsewhere. Any other file is left as it
+// was and the run goes untraced.
 std::FILE* openTraceFile(const char* name) {
   int fd = openat(KIV_DebugDirFd, name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kTraceFileMode);
   if (fd < 0) return nullptr;
