@@ -6,7 +6,6 @@
 // not at all otherwise. Housekeeping at exit compresses and deletes files in
 // the trace directory, so a directory given with --trace-dir must be new or
 // hold nothing but this program's own traces.
-#include <dirent.h>
 #include <fcntl.h>
 #include <getopt.h>
 #include <sys/stat.h>
@@ -19,7 +18,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "debug/kivdebug.h"
@@ -74,48 +72,6 @@ void showProgress(std::uint32_t sent, std::uint32_t total) {
   }
   std::fflush(stdout);
   g_progressShown = true;
-}
-
-// The names this program's trace files take, compressed or not:
-// kivses_fwload.YYMMDDhhmmss.PID[.gz], the year possibly longer than two
-// digits.
-bool isOwnTraceName(std::string_view name) {
-  const std::string_view prefix = "kivses_fwload.";
-  if (!name.starts_with(prefix)) return false;
-  name.remove_prefix(prefix.size());
-  if (name.ends_with(".gz")) name.remove_suffix(3);
-  const std::size_t dot = name.find('.');
-  if (dot == std::string_view::npos || dot < 12) return false;
-  const std::string_view stamp = name.substr(0, dot);
-  const std::string_view pid = name.substr(dot + 1);
-  auto digits = [](std::string_view s) { return !s.empty() && s.find_first_not_of("0123456789") == s.npos; };
-  return digits(stamp) && digits(pid);
-}
-
-// A trace directory given on the command line is taken only when it does
-// not exist yet or holds nothing but this program's own trace files, so
-// that housekeeping never compresses or deletes anything else. Returns an
-// empty text when it may be used, else why not.
-std::string refuseTraceDir(const char* dir) {
-  struct stat st {};
-  if (stat(dir, &st) != 0) {
-    if (errno == ENOENT) return "";
-    return std::string("cannot use ") + dir + ": " + std::strerror(errno);
-  }
-  if (!S_ISDIR(st.st_mode)) return std::string(dir) + " is not a directory";
-  std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir), closedir);
-  if (!d) return std::string("cannot read ") + dir + ": " + std::strerror(errno);
-  while (const dirent* e = readdir(d.get())) {
-    const std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat entry {};
-    const bool regular = fstatat(dirfd(d.get()), e->d_name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(entry.st_mode);
-    if (!regular || !isOwnTraceName(name)) {
-      return std::string(dir) + " holds " + e->d_name + ", not a " + kName +
-             " trace; give a new directory or one with its traces only";
-    }
-  }
-  return "";
 }
 
 struct Fd {
@@ -188,8 +144,17 @@ int main(int argc, char** argv) {
   if (errno != 0 || end == deviceText || *end != '\0' || device < 0 || device > SesDownloadPage::kMaxDeviceNumber) {
     return fail(kStatusUsage, "device number must be 0 to " + std::to_string(SesDownloadPage::kMaxDeviceNumber));
   }
+  // The directory is checked as opened, and the trace then goes there
+  // through that descriptor to the end.
   if (traceDir != nullptr) {
-    if (std::string why = refuseTraceDir(traceDir); !why.empty()) return fail(kStatusUsage, why);
+    std::string why;
+    const int traced = KIV_OpenTraceFileIn(traceDir, kName, why);
+    if (traced == KIV_TraceDirRefused) return fail(kStatusUsage, why);
+    if (traced == KIV_TraceDirUntraced) {
+      std::fprintf(stderr, "%s: no trace file in %s; going on untraced\n", kName, traceDir);
+    }
+  } else if (geteuid() == 0) {
+    KIV_OpenTraceFile(kName);
   }
   std::vector<std::uint8_t> image;
   if (std::string why = readImage(imagePath, image); !why.empty()) return fail(kStatusFailed, why);
@@ -202,16 +167,6 @@ int main(int argc, char** argv) {
   SES_SleepSeconds = announceWait;
   if (g_noWait) SES_SleepMicroseconds = noWaitMicroseconds;
   SES_DownloadProgress = showProgress;
-  if (traceDir != nullptr) {
-    KIV_DebugDir = traceDir;
-    KIV_OpenTraceFile(kName);
-    if (GetDebugFile() == nullptr) {
-      std::fprintf(stderr, "%s: no trace file in %s; going on untraced\n", kName, traceDir);
-    }
-  } else if (geteuid() == 0) {
-    KIV_OpenTraceFile(kName);
-  }
-
   std::int32_t rc = SES_DownloadFwTransfer(serial, static_cast<int>(device), image.data(),
                                            static_cast<std::uint32_t>(image.size()));
   if (g_progressInPlace && g_progressShown) std::printf("\n");
