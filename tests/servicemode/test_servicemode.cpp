@@ -70,7 +70,6 @@ struct Row {
   std::string out = "";
   rlim_t fileSizeLimit = 0;
 };
-};
 kivtest::Traced run(const Row& row, std::vector<std::string> args) {
   return kivtest::runTraced([&] {
     nicifake::state() = {.openResults = {row.open, row.open, row.open, row.open},
@@ -216,7 +215,7 @@ TEST(Flow, EveryStateOfThePortAndItsPartner) {
       {"kivservicemode -a A0 -p 2L -y", {out, in, ok, ok}, "0 -99 Q3 Q4 C4 S3", "Service Mode 1 to port 3 success\n", 0, ""},
       // The trace reaches a file-size limit early: its writes fail, the run goes on to its line.
       {"kivservicemode -a A0 -p 2L -y", {out, in, ok, ok}, "0 -99 Q3 Q4 C4 S3", "Service Mode 1 to port 3 success\n", 0, "", 0,
-       700},
+       "", 700},
       {y, {out, down, illegal, ok}, "0 -99 Q1 Q2 C2 S1", on, 0, ""},
       {y, {down, in, ok, ok}, "0 -99 Q1 Q2 C2 S1", on, 0, ""},
       {y, {out, out, refused}, "0 -99 Q1 Q2 S1", "Service Mode 1 to port 1 failed, rc=FFFFFFDE\n", 47,
