@@ -95,16 +95,6 @@ def run(argv, env, **kwargs):
     return subprocess.run(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kwargs)
 
 
-def find_program(build, name):
-    """The program's path in the build tree, or '' when it is not there."""
-    for folder, dirs, files in os.walk(build):
-        dirs[:] = [d for d in dirs if d != 'CMakeFiles']
-        path = os.path.join(folder, name)
-        if name in files and os.access(path, os.X_OK):
-            return path
-    return ''
-
-
 class Fleet:
     """The temporary folder: the installed collection, Ansible's own files,
     and per host its simulator state and trace folders."""
@@ -116,7 +106,8 @@ class Fleet:
         with open(self.image, 'wb') as f:
             f.write(bytes(i * 7 % 256 for i in range(1200)))
         self.programs = dict(kivservicemode=os.path.join(build, 'tests/support/kivservicemode_testcopy'),
-                             kivadapsim=os.path.join(build, 'nicisim/kivadapsim'), kivses=find_program(build, 'kivses'))
+                             kivses=os.path.join(build, 'sescli/kivses'),
+                             kivadapsim=os.path.join(build, 'nicisim/kivadapsim'))
         config = os.path.join(tmp, 'ansible.cfg')
         open(config, 'w').close()
         # Everything Ansible writes stays in the temporary folder, and no
@@ -169,7 +160,8 @@ class Fleet:
 
 
 def check_collection(fleet):
-    built = fleet.ansible('ansible-galaxy', 'collection', 'build', os.path.join(TOP, 'ansible'), '--output-path', 'dist')
+    built = fleet.ansible('ansible-galaxy', 'collection', 'build', os.path.join(TOP, 'ansible'),
+                          '--output-path', 'dist')
     expect('ansible-galaxy collection build', (built.returncode, built.stderr), (0, ''))
     tarball = os.path.join(fleet.tmp, 'dist', os.listdir(os.path.join(fleet.tmp, 'dist'))[0])
     installed = fleet.ansible('ansible-galaxy', 'collection', 'install', '--offline', tarball)
@@ -206,16 +198,15 @@ def check_service_mode(fleet, staging, args, want):
         expect(host + ': 2L read back: rc, in service mode, failed', readback and (
             readback['rc'], readback['service_mode']['port'], readback['failed']),
                None if enabled is None else (1, True, False) if enabled else (0, False, False))
-        requests = [r['transaction'] + ' port=%d' % r['port']['number'] + (' value=%d' % r['value'] if 'value' in r else '') +
-                    ' rc=%d' % r['result'] for r in result.get('requests', [])]
+        requests = [r['transaction'] + ' port=%d' % r['port']['number'] +
+                    (' value=%d' % r['value'] if 'value' in r else '') + ' rc=%d' % r['result']
+                    for r in result.get('requests', [])]
         expect(host + ': what the simulator received', fleet.log(host), log)
         if not result.get('failed'):
             expect(host + ': the requests the set task returns', requests, log[:len(requests)])
 
 
 def check_firmware(fleet, staging, args, want):
-    if not fleet.programs['kivses']:
-        raise Failed('the build has no kivses program')
     fleet.stage(staging)
     status, tasks = fleet.playbook('firmware.yml', args)
     failing = any(read == 'not good' or outcome not in ('changed', 'dry run', None)
@@ -237,7 +228,8 @@ def check_firmware(fleet, staging, args, want):
                    (True, True, dict(path=fleet.image, length=len(image), sha256=hashlib.sha256(image).hexdigest())))
         firmware = fleet.sim(host, 'firmware', 'ENC' + host[-1]).splitlines()[-1]
         if holds == 'committed':
-            holds = 'device 5: pages 3, length %d, sha256 %s, committed' % (len(image), hashlib.sha256(image).hexdigest())
+            holds = 'device 5: pages 3, length %d, sha256 %s, committed' % (
+                len(image), hashlib.sha256(image).hexdigest())
         expect(host + ': the enclosure\'s firmware ends', firmware[len(firmware) - len(holds):], holds)
         log = fleet.log(host)
         expect(host + ': download pages received', any('cmd=SEND_DIAGNOSTIC' in line for line in log), downloads)

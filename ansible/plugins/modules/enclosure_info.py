@@ -76,7 +76,8 @@ msg:
 '''
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.kiv.storage.plugins.module_utils.kivprogram import SES_OPTIONS, exit_answer, run_program, ses_args
+from ansible_collections.kiv.storage.plugins.module_utils.kivprogram import (SES_OPTIONS, exit_answer, run_program,
+                                                                            ses_args)
 
 
 def main():

@@ -152,7 +152,8 @@ utility_invoked:
       kivservicemode(8)) is returned as it is too.
   returned: always
   type: dict
-  sample: {"name": "kivservicemode", "version": "1.0.0", "argv": ["kivservicemode", "-a", "A0", "-p", "2L", "-y", "--json"]}
+  sample:
+    {"name": "kivservicemode", "version": "1.0.0", "argv": ["kivservicemode", "-a", "A0", "-p", "2L", "-y", "--json"]}
 '''
 
 from ansible.module_utils.basic import AnsibleModule
