@@ -1,8 +1,9 @@
 // SHA-256 (FIPS 180-4) of a byte string, as lower-case hex. A small own
 // implementation keeps the project free of crypto libraries; kivadapsim uses
-// it to report the firmware images that simulated enclosures received.
-#ifndef KIV_NICISIM_SHA256_H
-#define KIV_NICISIM_SHA256_H
+// it to report the firmware images that simulated enclosures received, and
+// kivses to name the images it sends.
+#ifndef KIV_CLI_KIVSHA256_H
+#define KIV_CLI_KIVSHA256_H
 
 #include <cstdint>
 #include <span>
