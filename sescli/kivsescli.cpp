@@ -334,6 +334,7 @@ void showPage(Run& run, std::uint8_t code, const std::vector<std::uint8_t>& page
 
 int readVerb(Run& run, std::uint8_t code, std::uint32_t length, const char* what) {
   std::vector<std::uint8_t> page(length);
+  if (std::strcmp(what, "read") == 0) run.doc["page"] = pageJson(code);
   const std::int32_t rc = runOperation(run, [&] { return SES_ReadPage(run.serial.c_str(), code, length, page.data()); });
   char operation[48];
   std::snprintf(operation, sizeof operation, "SES_ReadPage of page 0x%02X", code);
