@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -285,18 +286,20 @@ std::vector<std::uint8_t> supportedCodes(const std::vector<std::uint8_t>& page, 
                              : std::vector<std::uint8_t>{};
 }
 
-void sayStatus(Run& run, std::uint8_t status) {
+void sayStatus(const Run& run, std::uint8_t status) {
   say(run, "short enclosure status of %s: %u (%s)\n", run.serial.c_str(), status, status == SES::kGood ? "good" : "not good");
-  run.doc["status"] = status;
-  run.doc["good"] = status == SES::kGood;
+}
+
+void saySupported(Run& run, const std::vector<std::uint8_t>& page, std::uint32_t shown) {
+  for (std::uint8_t c : supportedCodes(page, shown)) say(run, "%s\n", pageText(c).c_str());
 }
 
 // String In as text: printable characters as themselves, others escaped.
-void sayStringIn(const Run& run, const std::uint8_t* bytes, std::uint32_t n) {
+void sayStringIn(const Run& run, const std::vector<std::uint8_t>& page, std::uint32_t shown) {
   std::string text;
-  for (std::uint32_t i = kPageHeader; i < n; ++i) {
+  for (std::uint32_t i = kPageHeader; i < shown; ++i) {
     char escaped[8];
-    const std::uint8_t b = bytes[i];
+    const std::uint8_t b = page[i];
     if (b >= 0x20 && b <= 0x7E && b != '"' && b != '\\') {
       text += static_cast<char>(b);
     } else {
@@ -304,55 +307,65 @@ void sayStringIn(const Run& run, const std::uint8_t* bytes, std::uint32_t n) {
       text += escaped;
     }
   }
-  say(run, "String In of %s, %u bytes: \"%s\"\n", run.serial.c_str(), n - kPageHeader, text.c_str());
+  say(run, "String In of %s, %u bytes: \"%s\"\n", run.serial.c_str(), shown - kPageHeader, text.c_str());
 }
 
-// Shows a page that was read as the options ask: decoded, hex dump, hex
-// pairs or raw bytes; in the document as hex.
+// Shows a page that was read as the options ask: decoded (pages 0, 4 and
+// 8, when their header came back), hex dump, hex pairs or raw bytes; in
+// the document as hex.
 void showPage(Run& run, std::uint8_t code, const std::vector<std::uint8_t>& page, std::uint32_t shown) {
   run.doc["page"] = pageJson(code);
   run.doc["length"] = shown;
   run.doc["data"] = hexText(page.data(), shown);
   if (run.json) return;
+  const bool decoded = !run.hexDump && shown >= kPageHeader;
   if (run.raw) {
     std::fwrite(page.data(), 1, shown, stdout);
   } else if (run.hexPairs) {
     const std::string hex = hexText(page.data(), shown);
-    for (std::size_t i = 0; i < hex.size(); i += 2) say(run, "%.2s%s", hex.data() + i, (i / 2) % 16 == 15 || i + 2 == hex.size() ? "\n" : " ");
-  } else if (run.hexDump || shown < kPageHeader || (code != SUP::kPageCode && code != SesDownloadPage::kPageCode &&
-                                                   code != SES::kPageCode) || (code == SES::kPageCode && shown < 2)) {
-    DumpBinaryToStdout(("page " + pageText(code) + " of " + run.serial).c_str(), page.data(), static_cast<std::int32_t>(shown));
-  } else if (code == SUP::kPageCode) {
-    for (std::uint8_t c : supportedCodes(page, shown)) say(run, "%s\n", pageText(c).c_str());
-  } else if (code == SES::kPageCode) {
-    say(run, "short enclosure status of %s: %u (%s)\n", run.serial.c_str(), page[SES::kStatusByte],
-        page[SES::kStatusByte] == SES::kGood ? "good" : "not good");
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+      say(run, "%.2s%s", hex.data() + i, (i / 2) % 16 == 15 || i + 2 == hex.size() ? "\n" : " ");
+    }
+  } else if (decoded && code == SUP::kPageCode) {
+    saySupported(run, page, shown);
+  } else if (decoded && code == SES::kPageCode) {
+    sayStatus(run, page[SES::kStatusByte]);
+  } else if (decoded && code == SesDownloadPage::kPageCode) {
+    sayStringIn(run, page, shown);
   } else {
-    sayStringIn(run, page.data(), shown);
+    const std::string title = "page " + pageText(code) + " of " + run.serial;
+    DumpBinaryToStdout(title.c_str(), page.data(), static_cast<std::int32_t>(shown));
   }
 }
 
-int readVerb(Run& run, std::uint8_t code, std::uint32_t length, const char* what) {
-  std::vector<std::uint8_t> page(length);
-  if (std::strcmp(what, "read") == 0) run.doc["page"] = pageJson(code);
+// Reads length bytes of a page into page; the exit status of a failure,
+// or nothing.
+std::optional<int> readPage(Run& run, std::uint8_t code, std::uint32_t length, std::vector<std::uint8_t>& page) {
+  page.assign(length, 0);
   const std::int32_t rc = runOperation(run, [&] { return SES_ReadPage(run.serial.c_str(), code, length, page.data()); });
+  if (rc == SES_Success) return std::nullopt;
   char operation[48];
   std::snprintf(operation, sizeof operation, "SES_ReadPage of page 0x%02X", code);
-  if (rc != SES_Success) return failed(run, operation, rc);
-  const std::uint32_t shown = shownLength(page, length);
-  if (std::strcmp(what, "list") == 0) {
-    nlohmann::ordered_json pages = nlohmann::ordered_json::array();
-    for (std::uint8_t c : supportedCodes(page, shown)) {
-      pages.push_back(pageJson(c));
-      say(run, "%s\n", pageText(c).c_str());
-    }
-    run.doc["pages"] = pages;
-  } else if (std::strcmp(what, "status") == 0) {
-    sayStatus(run, page[SES::kStatusByte]);
-    return page[SES::kStatusByte] == SES::kGood ? SESCLI_ExitDone : SESCLI_ExitNotGood;
-  } else {
-    showPage(run, code, page, shown);
-  }
+  return failed(run, operation, rc);
+}
+
+int listVerb(Run& run) {
+  std::vector<std::uint8_t> page;
+  if (const std::optional<int> failure = readPage(run, SUP::kPageCode, run.length, page)) return *failure;
+  const std::uint32_t shown = shownLength(page, run.length);
+  run.doc["pages"] = nlohmann::ordered_json::array();
+  for (std::uint8_t c : supportedCodes(page, shown)) run.doc["pages"].push_back(pageJson(c));
+  saySupported(run, page, shown);
+  return SESCLI_ExitDone;
+}
+
+int statusVerb(Run& run) { return readShortStatus(run); }
+
+int readVerb(Run& run) {
+  std::vector<std::uint8_t> page;
+  run.doc["page"] = pageJson(run.page);
+  if (const std::optional<int> failure = readPage(run, run.page, run.length, page)) return *failure;
+  showPage(run, run.page, page, shownLength(page, run.length));
   return SESCLI_ExitDone;
 }
 
@@ -381,15 +394,25 @@ int stringVerb(Run& run) {
 }
 
 int runVerb(Run& run) {
-  if (run.verb == "list") return readVerb(run, SUP::kPageCode, run.length, "list");
-  if (run.verb == "status") return readVerb(run, SES::kPageCode, SES::kLength, "status");
-  if (run.verb == "read") return readVerb(run, run.page, run.length, "read");
+  if (run.verb == "list") return listVerb(run);
+  if (run.verb == "status") return statusVerb(run);
+  if (run.verb == "read") return readVerb(run);
   if (run.verb == "write") return writeVerb(run);
   if (run.verb == "string") return stringVerb(run);
   return fwload(run);
 }
 
 }  // namespace
+
+int readShortStatus(Run& run) {
+  std::vector<std::uint8_t> page;
+  if (const std::optional<int> failure = readPage(run, SES::kPageCode, SES::kLength, page)) return *failure;
+  const std::uint8_t status = page[SES::kStatusByte];
+  run.doc["status"] = status;
+  run.doc["good"] = status == SES::kGood;
+  sayStatus(run, status);
+  return status == SES::kGood ? SESCLI_ExitDone : SESCLI_ExitNotGood;
+}
 
 void say(const Run& run, const char* format, ...) {
   if (run.json) return;

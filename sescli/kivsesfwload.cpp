@@ -15,7 +15,6 @@ namespace kivsescli {
 namespace {
 
 namespace DLP = SesDownloadPage;
-namespace SES = ShortEnclosureStatusPage;
 
 Run* g_run = nullptr;
 void (*g_sleepSeconds)(unsigned) = nullptr;  // the module's own wait
@@ -48,13 +47,9 @@ void showProgress(std::uint32_t sent, std::uint32_t total) {
 std::uint8_t deviceByte(const Run& run, std::uint8_t phase) { return static_cast<std::uint8_t>(run.device | phase); }
 
 int dryRun(Run& run, std::uint32_t pages) {
-  std::uint8_t status[SES::kLength] = {};
-  const std::int32_t rc =
-      runOperation(run, [&] { return SES_ReadPage(run.serial.c_str(), SES::kPageCode, SES::kLength, status); });
-  if (rc != SES_Success) return failed(run, "SES_ReadPage of page 0x08", rc);
-  const std::uint8_t value = status[SES::kStatusByte];
+  const int status = readShortStatus(run);
+  if (status != SESCLI_ExitDone && status != SESCLI_ExitNotGood) return status;
   const std::uint32_t last = static_cast<std::uint32_t>(run.image.size()) - (pages - 1) * DLP::kChunk;
-  say(run, "short enclosure status of %s: %u (%s)\n", run.serial.c_str(), value, value == SES::kGood ? "good" : "not good");
   say(run, "plan for %s device %d: %zu bytes in %u image pages of up to %u bytes (the last %u)\n", run.serial.c_str(),
       run.device, run.image.size(), pages, DLP::kChunk, last);
   say(run, "  start page, device byte 0x%02X, then %u s\n", deviceByte(run, DLP::kPhaseStart), DLP::kStartWaitSeconds);
@@ -66,11 +61,9 @@ int dryRun(Run& run, std::uint32_t pages) {
   for (const auto& [name, phase] : {std::pair{"start", DLP::kPhaseStart}, {"image", DLP::kPhaseImage}, {"commit", DLP::kPhaseCommit}}) {
     phases.push_back({{"phase", name}, {"device_byte", deviceByte(run, phase)}});
   }
-  run.doc["status"] = value;
-  run.doc["good"] = value == SES::kGood;
   run.doc["plan"] = {{"pages", pages}, {"bytes_per_page", DLP::kChunk}, {"phases", phases},
                      {"waits", {DLP::kStartWaitSeconds, DLP::kCommitWaitSeconds, DLP::kStatusSettleSeconds}}};
-  return value == SES::kGood ? SESCLI_ExitDone : SESCLI_ExitNotGood;
+  return status;
 }
 
 }  // namespace

@@ -62,6 +62,10 @@ std::int32_t runOperation(Run& run, Operation&& operation) {
 // busy enclosure, else 47).
 int failed(Run& run, const std::string& operation, std::int32_t rc, const std::string& more = "");
 
+// Reads and shows the short enclosure status: 0 good, 1 not good, or the
+// exit status of a failure.
+int readShortStatus(Run& run);
+
 int fwload(Run& run);
 
 }  // namespace kivsescli
