@@ -45,7 +45,8 @@ const std::string kUsage =
 
 struct Files {
   TempDir tmp;
-  std::string image = tmp.file("image"), page = tmp.file("page"), empty = tmp.file("empty"), other = tmp.file("other");
+  std::string image = tmp.file("image"), page = tmp.file("page"), empty = tmp.file("empty"), other = tmp.file("other"),
+              fresh = tmp.file("fresh");
   Files() {
     std::string bytes(1006, 0);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
@@ -116,6 +117,8 @@ TEST(Kivses, ListAndStatus) {
       {{}, {"status", std::string(38, 'E')}, "", "kivses: serial number '" + std::string(38, 'E') + "' is not 1 to 37 "
        "characters\n", 11, {}, ""},
       {{}, {"status", ""}, "", "kivses: serial number '' is not 1 to 37 characters\n", 11, {}, ""},
+      {{}, {"status", "ENC1", "--trace-dir", f.fresh}, "short enclosure status of ENC1: 0 (good)\n", "", 0, {St, St}},
+      {{}, {"status", "ENC1", "--trace-dir", f.fresh}, "short enclosure status of ENC1: 0 (good)\n", "", 0, {St, St}},
       {{}, {"status", "ENC1", "--trace-dir", f.other}, "", "kivses: " + f.other + " holds notes.txt, not a kivses trace; "
        "give a new directory or one with its traces only\n", 11, {}, ""},
       {{}, {"status", "ENC1", "--bogus"}, "", "kivses: unknown option or missing argument: --bogus\n" + kUsage, 11, {}, ""},
@@ -123,6 +126,10 @@ TEST(Kivses, ListAndStatus) {
       {{}, {"status"}, "", "kivses: status takes SERIAL\n" + kUsage, 11, {}, ""},
       {{}, {"list", "ENC1", "--no-wait"}, "", "kivses: --no-wait does not apply to list\n" + kUsage, 11, {}, ""},
   });
+  // A new trace directory is made, then taken again holding only kivses traces, each compressed at exit.
+  const Words traces = listDir(f.fresh);
+  EXPECT_EQ(traces.size(), 2u);
+  for (const std::string& t : traces) EXPECT_TRUE(std::regex_match(t, std::regex("kivses\\.261204122540\\.[0-9]+\\.gz"))) << t;
 }
 
 TEST(Kivses, Read) {
