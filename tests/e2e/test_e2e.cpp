@@ -11,6 +11,8 @@
 #include <regex>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "kivsim.h"
 
 namespace {
@@ -61,14 +63,53 @@ TEST(EndToEnd, RunsInTurnOnOneAdapter) {
   }
 }
 
+// This run's requests in the adapter's log, read here: one line each, a
+// failed open standing for the request it kept from the adapter.
+Words requestsLogged(int pid) {
+  std::string why;
+  Words lines;
+  for (const nicisim::LogLine& l : nicisim::readLog(why))
+    if (l.pid == std::to_string(pid) && (l.line.starts_with("FN_ADAP_") || l.line == "niCIOpen fault=open")) lines.push_back(l.line);
+  return lines;
+}
+
+// The JSON report of a --json run: its line and status; every request the
+// adapter saw, in order, with the adapter's result where nothing spoilt the
+// answer; each port read as the adapter held it; and never "unchanged" when
+// a port changed, exactly "changed" when no fault could hide the outcome.
+void checkReport(const ChildResult& r, const nicisim::State& before, const nicisim::State& after, bool clean) {
+  const nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(doc.is_object()) << r.out;
+  EXPECT_EQ(doc["result_line"].get<std::string>() + "\n" + doc["exit_status"].dump(), r.err + std::to_string(r.status));
+  const Words logged = requestsLogged(r.pid);
+  ASSERT_EQ(doc["requests"].size(), logged.size()) << r.out;
+  for (std::size_t i = 0; i < logged.size(); ++i) {
+    const nlohmann::json& q = doc["requests"][i];
+    std::string want = q["transaction"].get<std::string>() + " port=" + q["port"]["number"].dump();
+    if (q.contains("value")) want += " value=" + q["value"].dump();
+    if (q["exchange_code"] == 10) want = "niCIOpen fault=open";
+    else if (logged[i].find(" fault=") == std::string::npos) want += " rc=" + q["result"].dump();
+    EXPECT_TRUE(logged[i].starts_with(want)) << logged[i] << " is not " << want;
+  }
+  for (const auto& [key, port] : {std::pair{"port", 2}, std::pair{"partner", 3}}) {
+    if (!doc["service_mode"][key].is_null()) {
+      EXPECT_EQ(doc["service_mode"][key], before.ports[port].serviceMode) << key;
+    }
+  }
+  const bool changed = modes(after) != modes(before);
+  if (changed || clean) {
+    EXPECT_EQ(doc["changed"], changed) << r.out;
+  }
+}
+
 // The one line a run may end with, of its action, and that line's status; a
 // claim of port 3's state must be the adapter's, and a query that reports
 // no failure changes no port.
-void checkRun(char action, const ChildResult& r, const nicisim::State& before, const nicisim::State& after) {
+void checkRun(char action, const ChildResult& r, const nicisim::State& before, const nicisim::State& after, bool clean = false) {
   const bool in = after.ports[2].serviceMode;
   const std::string v = action == 'y' ? "1" : "0";
   const std::string failed = (action == 'q' ? std::string("Query Service Mode") : "Service Mode " + v + " to port 3") + " failed, rc=";
-  EXPECT_EQ(r.out, "");
+  checkReport(r, before, after, clean);
   if (r.err.starts_with(failed)) {
     EXPECT_TRUE(std::regex_match(r.err.substr(failed.size()), std::regex("[0-9A-F]{1,8}\n")) && r.status == 47) << r.err;
   } else if (action == 'q') {
@@ -84,7 +125,7 @@ void checkRun(char action, const ChildResult& r, const nicisim::State& before, c
 // each request of a query (q), an enable (y) and a disable (n) of port 2L
 // (3), from each state of its pair: the own port in or out of service mode,
 // its partner in it, the loop up or down. A run without a fault counts the
-// requests.
+// requests. Every run reports in JSON too.
 const char* const kStarts[] = {"InLoopUp", "InLoopDown", "OutLoopUp", "OutLoopDown", "PartnerInLoopUp", "PartnerInLoopDown"};
 class FaultMatrix : public ::testing::TestWithParam<std::tuple<char, int>> {};
 
@@ -94,9 +135,9 @@ TEST_P(FaultMatrix, EveryKindAtEveryRequestOneHonestLine) {
   nicisim::State before;
   before.ports[2].serviceMode = start < 2, before.ports[3].serviceMode = start >= 4, before.ports[2].loopUp = start % 2 == 0;
   sim.setState(before);
-  const Words args{"-a", "A0", "-p", "2L", std::string("-") + action};
+  const Words args{"-a", "A0", "-p", "2L", std::string("-") + action, "--json"};
   const ChildResult clean = sim.utility(args);
-  checkRun(action, clean, before, sim.state());
+  checkRun(action, clean, before, sim.state(), true);
   const std::size_t requests = sim.log().size();
   for (std::size_t kind = 0; kind < nicisim::kFaultKinds; ++kind) {
     const nicisim::FaultKindInfo& info = nicisim::kFaultKindInfo[kind];
