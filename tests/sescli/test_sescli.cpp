@@ -216,6 +216,7 @@ TEST(Kivses, Json) {
   Sim sim;
   const struct { Words stage, args; int status; std::vector<std::pair<std::string, J>> values; } rows[] = {
       {{}, {"list", "ENC1", "--json"}, 0, {{"/json_format_version", {1, 0}}, {"/utility_invoked/name", "kivses"},
+       {"/utility_invoked/argv", {"kivses", "list", "ENC1", "--json"}},
        {"/verb", "list"}, {"/serial", "ENC1"}, {"/ses_result", {{"code", 0}, {"name", "SES_Success"}}},
        {"/pages/1", {{"code", 4}, {"name", "String Out/In"}, {"short_name", "str"}}}, {"/pages/2/code", 8}, {"/messages", J::array()}}},
       {{"enclosure", "ENC1", "status=3"}, {"status", "ENC1", "--json"}, 1, {{"/status", 3}, {"/good", false}}},
