@@ -1,7 +1,8 @@
 // SHA-256 (FIPS 180-4) of a byte string, as lower-case hex. A small own
-// implementation keeps the project free of crypto libraries; kivadapsim uses
-// it to report the firmware images that simulated enclosures received, and
-// kivses to name the images it sends.
+// implementation keeps the project free of crypto libraries. The stand-in
+// library checks its state file with it, kivadapsim reports the firmware
+// images that simulated enclosures received, and kivses names the images
+// it sends.
 #ifndef KIV_CLI_KIVSHA256_H
 #define KIV_CLI_KIVSHA256_H
 

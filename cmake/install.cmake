@@ -32,14 +32,16 @@ install(FILES ${PROJECT_BINARY_DIR}/kivConfig.cmake ${PROJECT_BINARY_DIR}/kivCon
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kiv)
 
 # Manual pages, compressed as Debian keeps them.
-find_program(KIV_GZIP gzip REQUIRED)
+if(NOT EXISTS "${KIV_GZIP_PATH}")
+  message(FATAL_ERROR "KIV_GZIP_PATH: no gzip at ${KIV_GZIP_PATH}")
+endif()
 set(kiv_man_outputs)
 foreach(page kivservicemode.8 kivses.8 kivadapsim.1)
   string(REGEX REPLACE ".*\\." "" section ${page})
   set(out ${PROJECT_BINARY_DIR}/man/${page}.gz)
   add_custom_command(OUTPUT ${out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-    COMMAND ${KIV_GZIP} -9n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${out}
+    COMMAND ${KIV_GZIP_PATH} -9n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${out}
     DEPENDS ${PROJECT_SOURCE_DIR}/man/${page} VERBATIM)
   list(APPEND kiv_man_outputs ${out})
   install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})

@@ -253,23 +253,25 @@ int parse(Run& run, int argc, char** argv) {
       return badInput(run, "image: " + why, false);
     }
   }
-  if (run.traceDir != nullptr) {
-    if (std::string why = refuseTraceDir(run.traceDir, kName); !why.empty()) return badInput(run, why, false);
-  }
   return SESCLI_ExitDone;
 }
 
 // Traces where the utility traces when run as root, into a directory of
-// the caller's choice with --trace-dir, and not at all otherwise.
-void openTrace(Run& run, int argc, char** argv) {
+// the caller's choice with --trace-dir, and not at all otherwise. The
+// directory given is checked last of all the input, as it is opened: it
+// must be new or hold only kivses traces, since housekeeping tidies it at
+// exit, and the run then uses it as opened. 11 when it is refused.
+int openTrace(Run& run, int argc, char** argv) {
   if (run.traceDir != nullptr) {
-    KIV_DebugDir = run.traceDir;
-    KIV_OpenTraceFile(kName);
-    if (GetDebugFile() == nullptr) tell(run, "%s: no trace file in %s; going on untraced\n", kName, run.traceDir);
+    std::string why;
+    const int traced = KIV_OpenTraceFileIn(run.traceDir, kName, why);
+    if (traced == KIV_TraceDirRefused) return badInput(run, why, false);
+    if (traced == KIV_TraceDirUntraced) tell(run, "%s: no trace file in %s; going on untraced\n", kName, run.traceDir);
   } else if (geteuid() == 0) {
     KIV_OpenTraceFile(kName);
   }
   RecordCommandLine(argc, argv);
+  return SESCLI_ExitDone;
 }
 
 // ---- the verbs ----
@@ -462,12 +464,12 @@ int KIV_SesCliMain(int argc, char** argv) {
   g_run = &run;
   int status = parse(run, argc, argv);
   if (status < 0) return SESCLI_ExitDone;  // --help or --version
+  if (status == SESCLI_ExitDone) status = openTrace(run, argc, argv);
   if (status == SESCLI_ExitDone) {
     run.progressInPlace = isatty(STDERR_FILENO) == 1;
     SES_RequestDone = requestDone;
     g_sleepMicroseconds = SES_SleepMicroseconds;
     SES_SleepMicroseconds = sleepMicroseconds;
-    openTrace(run, argc, argv);
     status = runVerb(run);
     SES_CloseCIConnection();
   }

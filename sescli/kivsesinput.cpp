@@ -1,7 +1,6 @@
 // The input checks of kivses.
 #include "sescli/kivsesinput.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +9,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace kivsescli {
 
@@ -111,38 +109,6 @@ std::string readPageData(const std::string& arg, std::size_t maxBytes, std::vect
   }
   if (std::ferror(stdin)) return std::string("cannot read standard input: ") + std::strerror(errno);
   return parseHex(text, maxBytes, out);
-}
-
-bool isOwnTraceName(std::string_view name, std::string_view utility) {
-  if (!name.starts_with(utility) || !name.substr(utility.size()).starts_with(".")) return false;
-  name.remove_prefix(utility.size() + 1);
-  if (name.ends_with(".gz")) name.remove_suffix(3);
-  const std::size_t dot = name.find('.');
-  if (dot == std::string_view::npos || dot < 12) return false;
-  auto digits = [](std::string_view s) { return !s.empty() && s.find_first_not_of("0123456789") == s.npos; };
-  return digits(name.substr(0, dot)) && digits(name.substr(dot + 1));
-}
-
-std::string refuseTraceDir(const char* dir, std::string_view utility) {
-  struct stat st {};
-  if (stat(dir, &st) != 0) {
-    if (errno == ENOENT) return "";
-    return std::string("cannot use ") + dir + ": " + std::strerror(errno);
-  }
-  if (!S_ISDIR(st.st_mode)) return std::string(dir) + " is not a directory";
-  std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir), closedir);
-  if (!d) return std::string("cannot read ") + dir + ": " + std::strerror(errno);
-  while (const dirent* e = readdir(d.get())) {
-    const std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat entry {};
-    const bool regular = fstatat(dirfd(d.get()), e->d_name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(entry.st_mode);
-    if (!regular || !isOwnTraceName(name, utility)) {
-      return std::string(dir) + " holds " + e->d_name + ", not a " + std::string(utility) +
-             " trace; give a new directory or one with its traces only";
-    }
-  }
-  return "";
 }
 
 std::string hexText(const std::uint8_t* bytes, std::size_t n) {

@@ -1,5 +1,5 @@
 // What kivses checks before anything reaches an enclosure: numbers, page
-// data in hex, files, and the trace directory given on its command line.
+// data in hex, and files.
 // Each check returns an empty text when the input may be used, else one
 // line that says what is wrong with it.
 #ifndef KIV_SESCLI_KIVSESINPUT_H
@@ -27,15 +27,6 @@ std::string readRegularFile(const std::string& path, std::uint64_t maxBytes, std
 // Page data as --data gives it: hex, "-" for hex on standard input, or
 // "@FILE" for the bytes of a file.
 std::string readPageData(const std::string& arg, std::size_t maxBytes, std::vector<std::uint8_t>& out);
-
-// The names this program's trace files take, compressed or not:
-// NAME.YYMMDDhhmmss.PID[.gz], the year possibly longer than two digits.
-bool isOwnTraceName(std::string_view name, std::string_view utility);
-
-// A trace directory given on the command line is taken only when it does
-// not exist yet or holds nothing but this program's own trace files, so
-// that the housekeeping at exit never compresses or deletes anything else.
-std::string refuseTraceDir(const char* dir, std::string_view utility);
 
 // Lower-case hex of bytes, no separators.
 std::string hexText(const std::uint8_t* bytes, std::size_t n);

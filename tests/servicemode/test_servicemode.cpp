@@ -2,6 +2,8 @@
 // a port and its partner, shown by the requests sent (byte for byte), what
 // the operator is told, the exit status, the intelligent-tracing mark and
 // the utility's own trace lines.
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -59,17 +61,21 @@ std::string requests() {
 // then the requests; standard error; the exit status; a text found in the
 // utility's trace lines, each followed by '|' ("" when the trace is gone);
 // what every open returns; standard output: exactly this text, or, when it
-// is a JSON object, a document whose fields hold these values. Its trace is
-// named after the command. A line with --json must leave standard error,
-// the status, the trace and the requests as the same line without it.
+// is a JSON object, a document whose fields hold these values; a file-size
+// limit in bytes (0: none). Its trace is named after the command. A line
+// with --json must leave standard error, the status, the trace and the
+// requests as the same line without it.
 struct Row {
   std::string line; std::vector<nicifake::Send> answers; std::string report, err; int status; std::string trace; int open = 0;
   std::string out = "";
+  rlim_t fileSizeLimit = 0;
 };
 kivtest::Traced run(const Row& row, std::vector<std::string> args) {
   return kivtest::runTraced([&] {
     nicifake::state() = {.openResults = {row.open, row.open, row.open, row.open},
                          .sends = {row.answers.begin(), row.answers.end()}};
+    const rlimit limit{row.fileSizeLimit, row.fileSizeLimit};
+    if (row.fileSizeLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -207,6 +213,9 @@ TEST(Flow, EveryStateOfThePortAndItsPartner) {
       {y, {in, out}, "0 -99 Q1 Q2", on, 0, "main: no work to do|main: Service Mode 1 to port 1 success|"},
       {y, {out, out, ok}, "0 -99 Q1 Q2 S1", on, 0, ""},
       {"kivservicemode -a A0 -p 2L -y", {out, in, ok, ok}, "0 -99 Q3 Q4 C4 S3", "Service Mode 1 to port 3 success\n", 0, ""},
+      // The trace reaches a file-size limit early: its writes fail, the run goes on to its line.
+      {"kivservicemode -a A0 -p 2L -y", {out, in, ok, ok}, "0 -99 Q3 Q4 C4 S3", "Service Mode 1 to port 3 success\n", 0, "", 0,
+       "", 700},
       {y, {out, down, illegal, ok}, "0 -99 Q1 Q2 C2 S1", on, 0, ""},
       {y, {down, in, ok, ok}, "0 -99 Q1 Q2 C2 S1", on, 0, ""},
       {y, {out, out, refused}, "0 -99 Q1 Q2 S1", "Service Mode 1 to port 1 failed, rc=FFFFFFDE\n", 47,
