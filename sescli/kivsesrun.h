@@ -52,7 +52,9 @@ template <typename Operation>
 std::int32_t runOperation(Run& run, Operation&& operation) {
   run.lastRequest.reset();
   const std::int32_t rc = operation();
-  run.doc["ses_result"] = {{"code", rc}, {"name", SES_ResultName(rc)}};
+  nlohmann::ordered_json& result = run.doc["ses_result"];
+  result["code"] = rc;
+  result["name"] = SES_ResultName(rc);
   return rc;
 }
 
