@@ -14,7 +14,7 @@
 
 #include "debug/kivtables.h"
 #include "nicisim/nicisim.h"
-#include "nicisim/sha256.h"
+#include "cli/kivsha256.h"
 #include "servicemode/kivportrequests.h"
 
 namespace {

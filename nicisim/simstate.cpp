@@ -9,7 +9,7 @@
 
 #include "debug/kivcodes.h"
 #include "nicisim/nicisim.h"
-#include "nicisim/sha256.h"
+#include "cli/kivsha256.h"
 #include "ses/kivsesblock.h"
 #include "ses/kivsesdownloadpage.h"
 

@@ -16,7 +16,7 @@
 
 #include "adapci/kivadapci.h"
 #include "adapci/nici.h"
-#include "nicisim/sha256.h"
+#include "cli/kivsha256.h"
 #include "ses/kivses.h"
 #include "kivblocks.h"
 #include "kivsim.h"
