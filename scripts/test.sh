@@ -111,6 +111,7 @@ if [ $werror_built -eq 1 ]; then
   fi
   echo "   in $((SECONDS - start)) s"
 fi
+[ $werror_built -eq 0 ] || . "$top/tests/ansible/step.sh"
 
 # The benchmarks are checked once, in the first variant.
 # The sanitizers' reports need line numbers only, and full debug
