@@ -9,8 +9,9 @@
 # with debootstrap --variant=minbase the first time and kept; each trial
 # works in a copy (removed afterwards unless KIV_KEEP_CHROOT=1). The only
 # thing done to the chroot besides the README's steps is what anyone using
-# a chroot does: the host mounts /proc in it (the tests read /proc). /dev
-# keeps the device nodes debootstrap made. Logs go to KIV_TRIAL_OUT
+# a chroot does: the host mounts /proc in it (the tests read /proc) and its
+# own /dev/pts (without it apt cannot keep its terminal log); the rest of
+# /dev keeps the device nodes debootstrap made. Logs go to KIV_TRIAL_OUT
 # (default a new folder under /tmp).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,6 +31,7 @@ fi
 root=$(mktemp -d /srv/deb12-trial.XXXXXX)
 chmod 755 "$root"
 cleanup() {
+  umount "$root/dev/pts" 2>/dev/null || true
   umount "$root/proc" 2>/dev/null || true
   if [ -n "${KIV_KEEP_CHROOT:-}" ]; then echo "== chroot kept: $root"; else rm -rf --one-file-system "$root"; fi
 }
@@ -38,6 +40,7 @@ echo "== commit $commit in a copy of $pristine: $root; logs in $out"
 cp -a "$pristine/." "$root/"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 mount -t proc proc "$root/proc"
+mount --bind /dev/pts "$root/dev/pts"
 
 # "The address of this repository that you were given": a bare repository
 # inside the chroot whose default branch is the commit.
