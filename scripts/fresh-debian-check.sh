@@ -48,14 +48,15 @@ git init -q --bare "$root/srv/kiv.git"
 git -C "$top" push -q "$root/srv/kiv.git" "$commit:refs/heads/main"
 git -C "$root/srv/kiv.git" symbolic-ref HEAD refs/heads/main
 
-# step NAME COMMAND: runs COMMAND in the chroot as a root login shell would,
-# in /root, its output in $out/NAME.log; prints its wall time and status.
+# step NAME COMMAND: runs COMMAND in the chroot in a root login shell (the
+# environment of a fresh Debian's: no locale set), in /root, its output in
+# $out/NAME.log; prints its wall time and status.
 results=()
 step() {
   local name=$1 command=$2 start=$SECONDS status=0
   echo "== $name: $command"
-  env -i HOME=/root TERM=dumb LANG=C.UTF-8 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    chroot "$root" /bin/bash -c "cd /root && $command" >"$out/$name.log" 2>&1 || status=$?
+  env -i HOME=/root TERM=dumb /usr/sbin/chroot "$root" /bin/bash -lc "cd /root && $command" >"$out/$name.log" 2>&1 ||
+    status=$?
   results+=("$name: status $status, $((SECONDS - start)) s")
   echo "   status $status after $((SECONDS - start)) s; last lines:"
   tail -n 8 "$out/$name.log" | sed 's/^/   | /'
