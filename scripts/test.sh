@@ -24,10 +24,15 @@ summary=()
 build_variant() {
   local name=$1 what=$2
   shift 2
-  local build="$top/build/test-$name" rel="build/test-$name" start=$SECONDS
+  local build="$top/build/test-$name" rel="build/test-$name" start=$SECONDS fresh=()
   echo "== $name: build ($what), log $rel/build.log"
+  # A changed compiler (clang installed since the last run) makes CMake drop
+  # its cache and with it every other flag of the same line, the sanitizers
+  # included: a variant whose flags changed starts from a fresh cache.
+  [ "$(cat "$build/kiv-flags" 2>/dev/null)" = "$*" ] || fresh=(--fresh)
   # shellcheck disable=SC2046
-  if ! kiv_logged "$build/configure.log" cmake -S "$top" -B "$build" $(kiv_generator) "$@" ||
+  if ! kiv_logged "$build/configure.log" cmake "${fresh[@]}" -S "$top" -B "$build" $(kiv_generator) "$@" ||
+     ! printf '%s' "$*" >"$build/kiv-flags" ||
      ! kiv_logged "$build/build.log" cmake --build "$build" -j"$jobs"; then
     failed=$((failed + 1))
     summary+=("$name: the build failed, no test ran (see $rel/build.log)")
