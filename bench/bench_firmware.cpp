@@ -2,16 +2,23 @@
 // images through SES_DownloadFwTransfer and SES_DownloadFwCommit, with the
 // device's settling waits skipped, in a state folder of its own. The cost
 // of one page must not grow with the image, so 4 MB should take about four
-// times as long as 1 MB; "us/page" shows it per page.
+// times as long as 1 MB; "us/page" shows it per page. Beside them, the same
+// 4 MB through the program, kivses fwload --no-wait, without and with
+// --json: the program should take at most a tenth more than the functions.
 //   bench_firmware [benchmark options]
 #include <benchmark/benchmark.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -42,14 +49,25 @@ void removeDir(const std::string& dir) {
   rmdir(dir.c_str());
 }
 
-void Firmware(benchmark::State& state) {
-  const auto size = static_cast<std::uint32_t>(state.range(0));
+// Processor time (user and system) of this process or of its children, in
+// milliseconds: less at the mercy of other work on the machine than the
+// elapsed time.
+double cpuMilliseconds(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+std::vector<std::uint8_t> makeImage(std::uint32_t size) {
   std::vector<std::uint8_t> image(size);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 131 + (i >> 11));
+  return image;
+}
+
+// A state folder with enclosure ENC1, the simulator pointed at it.
+std::string makeSimulator() {
   const std::string dir = makeTempDir();
   setenv("KIVADAPSIM_STATE", (dir + "/state").c_str(), 1);
-  SES_SleepSeconds = noWaitSeconds;
-  SES_SleepMicroseconds = noWaitMicroseconds;
   std::string why;
   nicisim::withState(
       [](nicisim::State& s) {
@@ -57,21 +75,30 @@ void Firmware(benchmark::State& state) {
         return true;
       },
       why);
+  return dir;
+}
 
-  const auto begin = std::chrono::steady_clock::now();
-  for (auto _ : state) {
-    const std::int32_t transfer = SES_DownloadFwTransfer("ENC1", 5, image.data(), size);
-    const std::int32_t commit = SES_DownloadFwCommit("ENC1", 5);
-    if (transfer != SES_Success || commit != SES_Success) {
-      state.SkipWithError(("transfer " + std::to_string(transfer) + ", commit " + std::to_string(commit)).c_str());
-      break;
-    }
-  }
-  const std::chrono::duration<double, std::micro> elapsed = std::chrono::steady_clock::now() - begin;
-  SES_CloseCIConnection();
+// Runs kivses with args, its output thrown away; its exit status.
+int runKivses(std::vector<std::string> args) {
+  args.insert(args.begin(), "kivses");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int status = -1;
+  if (posix_spawn(&pid, KIVSES_PATH, &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
-  // The simulator kept what was sent.
+// The simulator kept the whole image, committed; the folder is removed.
+void checkKept(benchmark::State& state, const std::string& dir, std::uint32_t size) {
   std::uint64_t kept = 0;
+  std::string why;
   nicisim::withState(
       [&](nicisim::State& s) {
         if (const nicisim::Device* d = s.find("ENC1")->device(5); d != nullptr && d->transfer == nicisim::kCommitted) {
@@ -82,6 +109,30 @@ void Firmware(benchmark::State& state) {
       why);
   if (kept != size) state.SkipWithError("the simulator did not keep the whole image committed");
   removeDir(dir);
+}
+
+void Firmware(benchmark::State& state) {
+  const auto size = static_cast<std::uint32_t>(state.range(0));
+  const std::vector<std::uint8_t> image = makeImage(size);
+  const std::string dir = makeSimulator();
+  SES_SleepSeconds = noWaitSeconds;
+  SES_SleepMicroseconds = noWaitMicroseconds;
+
+  const double cpu = cpuMilliseconds(RUSAGE_SELF);
+  const auto begin = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    const std::int32_t transfer = SES_DownloadFwTransfer("ENC1", 5, image.data(), size);
+    const std::int32_t commit = SES_DownloadFwCommit("ENC1", 5);
+    if (transfer != SES_Success || commit != SES_Success) {
+      state.SkipWithError(("transfer " + std::to_string(transfer) + ", commit " + std::to_string(commit)).c_str());
+      break;
+    }
+  }
+  const std::chrono::duration<double, std::micro> elapsed = std::chrono::steady_clock::now() - begin;
+  state.counters["cpu_ms"] = (cpuMilliseconds(RUSAGE_SELF) - cpu) / static_cast<double>(state.iterations());
+  SES_CloseCIConnection();
+
+  checkKept(state, dir, size);
 
   const double pages = (size + SesDownloadPage::kChunk - 1) / SesDownloadPage::kChunk;
   state.counters["pages"] = pages;
@@ -90,6 +141,31 @@ void Firmware(benchmark::State& state) {
 }
 
 BENCHMARK(Firmware)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The program for the same image: its trace goes to a folder of its own
+// (as root it would go to the system's), so it writes and compresses one.
+void Program(benchmark::State& state, bool json) {
+  const auto size = static_cast<std::uint32_t>(state.range(0));
+  const std::vector<std::uint8_t> image = makeImage(size);
+  const std::string dir = makeSimulator(), imagePath = dir + "/image", traces = dir + "/traces";
+  std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), size);
+  std::vector<std::string> args{"fwload", "ENC1", "5", imagePath, "--no-wait", "--trace-dir", traces};
+  if (json) args.push_back("--json");
+  const double cpu = cpuMilliseconds(RUSAGE_CHILDREN);
+  for (auto _ : state) {
+    if (const int status = runKivses(args); status != 0) {
+      state.SkipWithError(("kivses exit status " + std::to_string(status)).c_str());
+      break;
+    }
+  }
+  state.counters["cpu_ms"] = (cpuMilliseconds(RUSAGE_CHILDREN) - cpu) / static_cast<double>(state.iterations());
+  removeDir(traces);
+  checkKept(state, dir, size);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * size);
+}
+
+BENCHMARK_CAPTURE(Program, text, false)->Arg(4 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Program, json, true)->Arg(4 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -24,6 +24,12 @@ void addMessage(nlohmann::ordered_json& doc, std::string_view severity, std::str
 
 void printDocument(nlohmann::ordered_json& doc, int exitStatus) {
   doc["exit_status"] = exitStatus;
+  // The outcome closes the document, after each program's own fields.
+  for (const char* key : {"exit_status", "messages"}) {
+    nlohmann::ordered_json value = std::move(doc[key]);
+    doc.erase(key);
+    doc[key] = std::move(value);
+  }
   const std::string text = doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fputc('\n', stdout);

@@ -25,7 +25,7 @@ nlohmann::ordered_json makeEnvelope(std::string_view name, int formatMajor, int 
 void addMessage(nlohmann::ordered_json& doc, std::string_view severity, std::string_view text);
 
 // Sets exit_status and writes the document, ended by a newline, on standard
-// output. Invalid UTF-8 (an argument, a file name) is replaced, not fatal.
+// output, exit_status and messages last. Invalid UTF-8 (an argument, a file name) is replaced, not fatal.
 void printDocument(nlohmann::ordered_json& doc, int exitStatus);
 
 }  // namespace kiv::cli

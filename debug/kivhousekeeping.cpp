@@ -21,7 +21,9 @@
 
 #include "debug/kivtrace.h"
 
-extern char** environ;
+#ifndef KIV_GZIP_PATH
+#define KIV_GZIP_PATH "/bin/gzip"
+#endif
 
 std::int64_t TotalSpaceUsed = 0;
 int NumberOfFiles = 0;
@@ -53,9 +55,30 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
+// The directory a walk has open, for the per-file and final functions,
+// which are handed paths; AT_FDCWD outside a walk, where a path is used as
+// it is.
+int ScanDirFd = AT_FDCWD;
+
+// What a path handed on by the walker names within the walked directory.
+const char* nameInScan(const char* path) {
+  if (ScanDirFd == AT_FDCWD) return path;
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
+struct ScanScope {
+  explicit ScanScope(int fd) : saved(ScanDirFd) { ScanDirFd = fd; }
+  ~ScanScope() { ScanDirFd = saved; }
+  ScanScope(const ScanScope&) = delete;
+  ScanScope& operator=(const ScanScope&) = delete;
+  int saved;
+};
+
 // One directory entry that stat shows to be a regular file.
 struct RegularEntry {
   const char* path;        // directory "/" name
+  const char* name;        // the entry's name in the directory
   std::size_t nameLength;  // of the entry name alone
   struct stat st;          // stat: through a symbolic link
   bool isLink;             // the entry itself is a symbolic link
@@ -68,24 +91,35 @@ struct RegularEntry {
 template <typename F>
 void forEachRegularFile(DIR* dir, const char* directory, F&& f) {
   char path[kPathSize];
+  const int fd = dirfd(dir);
   while (const dirent* entry = readdir(dir)) {
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     int n = std::snprintf(path, sizeof path, "%s/%s", directory, name);
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) continue;
-    RegularEntry e{path, std::strlen(name), {}, false};
-    if (lstat(path, &e.st) != 0) continue;
+    RegularEntry e{path, name, std::strlen(name), {}, false};
+    if (fstatat(fd, name, &e.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     e.isLink = S_ISLNK(e.st.st_mode);
-    if (e.isLink && stat(path, &e.st) != 0) continue;
+    if (e.isLink && fstatat(fd, name, &e.st, 0) != 0) continue;
     if (!S_ISREG(e.st.st_mode)) continue;
     f(static_cast<const RegularEntry&>(e));
   }
+}
+
+// This run's own trace, compressed or not, by its path: the last to go
+// among files of the same age.
+bool OldestIsOwn = false;
+bool isOwnTracePath(const char* path) {
+  const std::size_t n = std::strlen(DebugStreamName);
+  return n > 0 && std::strncmp(path, DebugStreamName, n) == 0 &&
+         (path[n] == '\0' || std::strcmp(path + n, ".gz") == 0);
 }
 
 void resetCounters() {
   TotalSpaceUsed = 0;
   OldestFileDate = 0;
   OldestFileFound = false;
+  OldestIsOwn = false;
   NumberOfFiles = 0;
   OldestFileName[0] = '\0';
 }
@@ -94,9 +128,17 @@ bool overLimits() { return TotalSpaceUsed > KIV_MaxSpaceUsed || NumberOfFiles > 
 
 bool fitsOldestFileName(const char* path) { return std::strlen(path) < sizeof OldestFileName; }
 
-void rememberOldest(const char* path, std::time_t mtime) {
+// Counts a file and remembers it when it is older than the oldest so far.
+void countFile(const char* path, const struct stat& st) {
+  ++NumberOfFiles;
+  TotalSpaceUsed += st.st_size;
+  const bool own = isOwnTracePath(path);
+  if (OldestFileFound && !(st.st_mtime < OldestFileDate || (st.st_mtime == OldestFileDate && OldestIsOwn && !own))) {
+    return;
+  }
   OldestFileFound = true;
-  OldestFileDate = mtime;
+  OldestFileDate = st.st_mtime;
+  OldestIsOwn = own;
   std::snprintf(OldestFileName, sizeof OldestFileName, "%s", path);
 }
 
@@ -125,24 +167,24 @@ bool wantsCompression(const char* path, std::size_t nameLength, const struct sta
   return isStale(lst.st_mtime, KIV_HouseKeepingNow());
 }
 
-void compressionPass(const char* directory) {
+void compressionPass(int dirfd, const char* directory) {
   resetCounters();
   ++KIV_DirectoryPasses;
-  DirHandle dir(opendir(directory));
+  DirHandle dir(KIV_OpenDirAt(dirfd));
   if (!dir) return;
   std::vector<std::string> batch;
   std::size_t batchBytes = 0;
   const std::size_t limit = std::max<std::size_t>(KIV_GzipBatchLimit, 1);
   auto flush = [&] {
     if (batch.empty()) return;
-    KIV_RunGzip(batch);
+    KIV_RunGzip(dirfd, batch);
     batch.clear();
     batchBytes = 0;
   };
   forEachRegularFile(dir.get(), directory, [&](const RegularEntry& e) {
     // For an entry that is no link, its stat is its own status.
     if (e.isLink || !wantsCompression(e.path, e.nameLength, e.st)) return;
-    batch.emplace_back(e.path);
+    batch.emplace_back(e.name);
     batchBytes += batch.back().size() + 1;
     if (batch.size() >= limit || batchBytes >= kGzipBatchBytes) flush();
   });
@@ -151,14 +193,18 @@ void compressionPass(const char* directory) {
 
 struct Candidate {
   std::time_t mtime;
+  bool own;             // this run's own trace
   std::uint64_t order;  // position in this pass's directory order
   std::int64_t size;
-  std::string path;
+  std::string name;
 };
 
-// Oldest first; among equal times the one the directory lists first.
+// Oldest first; among equal times this run's own trace last, the others in
+// the order the directory lists them.
 bool olderThan(const Candidate& a, const Candidate& b) {
-  return a.mtime < b.mtime || (a.mtime == b.mtime && a.order < b.order);
+  if (a.mtime != b.mtime) return a.mtime < b.mtime;
+  if (a.own != b.own) return b.own;
+  return a.order < b.order;
 }
 
 enum class PassEnd { Done, Again, OnePerPass };
@@ -173,10 +219,10 @@ enum class PassEnd { Done, Again, OnePerPass };
 // status, and deleting the file it leads to takes it out of the count too;
 // the running totals cannot foresee that, so a directory holding such a
 // link is left to the one-file-per-pass procedure.
-PassEnd pruningPass(const char* directory) {
+PassEnd pruningPass(int dirfd, const char* directory) {
   resetCounters();
   ++KIV_DirectoryPasses;
-  DirHandle dir(opendir(directory));
+  DirHandle dir(KIV_OpenDirAt(dirfd));
   if (!dir) return PassEnd::Done;
   const std::size_t limit = std::max<std::size_t>(KIV_PruneCandidateLimit, 1);
   std::vector<Candidate> heap;  // max-heap on olderThan: the top is the youngest kept
@@ -187,21 +233,20 @@ PassEnd pruningPass(const char* directory) {
     const struct stat& st = e.st;
     if (!fitsOldestFileName(path)) return;
     countedLink = countedLink || e.isLink;
-    ++NumberOfFiles;
-    TotalSpaceUsed += st.st_size;
-    if (!OldestFileFound || st.st_mtime < OldestFileDate) rememberOldest(path, st.st_mtime);
-    Candidate probe{st.st_mtime, order++, st.st_size, {}};
+    countFile(path, st);
+    Candidate probe{st.st_mtime, isOwnTracePath(path), order++, st.st_size, {}};
     if (heap.size() < limit) {
-      probe.path = path;
+      probe.name = e.name;
       heap.push_back(std::move(probe));
       std::push_heap(heap.begin(), heap.end(), olderThan);
     } else if (olderThan(probe, heap.front())) {
       std::pop_heap(heap.begin(), heap.end(), olderThan);
       Candidate& slot = heap.back();
       slot.mtime = probe.mtime;
+      slot.own = probe.own;
       slot.order = probe.order;
       slot.size = probe.size;
-      slot.path.assign(path);
+      slot.name.assign(e.name);
       std::push_heap(heap.begin(), heap.end(), olderThan);
     }
   });
@@ -210,6 +255,7 @@ PassEnd pruningPass(const char* directory) {
   if (countedLink) {
     // This pass has counted exactly as a pass of one file per pass does:
     // finish it the same way and go on that way.
+    ScanScope scope(dirfd);
     DeleteOldestCompressedFile(OldestFileName);
     return overLimits() ? PassEnd::OnePerPass : PassEnd::Done;
   }
@@ -222,7 +268,7 @@ PassEnd pruningPass(const char* directory) {
   std::sort_heap(heap.begin(), heap.end(), olderThan);
   for (const Candidate& c : heap) {
     if (!overLimits()) break;
-    if (KIV_UnlinkFile(c.path.c_str()) != 0) {
+    if (KIV_UnlinkFile(dirfd, c.name.c_str()) != 0) {
       TotalSpaceUsed = 0;
       NumberOfFiles = 0;
       return PassEnd::Done;
@@ -233,11 +279,33 @@ PassEnd pruningPass(const char* directory) {
   return (overLimits() || startedOverSize) ? PassEnd::Again : PassEnd::Done;
 }
 
-void onePerPassPruning(const char* directory) {
+void scanDirectoryAt(int dirfd, const char* directory, ScanFunction perFile, ScanFunction final) {
+  resetCounters();
+  ++KIV_DirectoryPasses;
+  DirHandle dir(KIV_OpenDirAt(dirfd));
+  if (!dir) return;
+  ScanScope scope(dirfd);
+  forEachRegularFile(dir.get(), directory, [&](const RegularEntry& e) { perFile(e.path); });
+  final(OldestFileName);
+}
+
+void onePerPassPruning(int dirfd, const char* directory) {
   do {
-    ScanDirectory(directory, FindOldestCompressedFile, DeleteOldestCompressedFile);
+    scanDirectoryAt(dirfd, directory, FindOldestCompressedFile, DeleteOldestCompressedFile);
   } while (overLimits());
 }
+
+// The directory opened once by its path, for the procedures that are given
+// a path.
+struct DirFd {
+  explicit DirFd(const char* path) : fd(path != nullptr ? open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1) {}
+  ~DirFd() {
+    if (fd >= 0) close(fd);
+  }
+  DirFd(const DirFd&) = delete;
+  DirFd& operator=(const DirFd&) = delete;
+  int fd;
+};
 
 void systemSleep(unsigned milliseconds) {
   struct timespec t {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
@@ -252,7 +320,8 @@ constexpr unsigned kLockPollMilliseconds = 10;
 // KIV_HouseKeepingLockWait milliseconds.
 class DirectoryLock {
  public:
-  explicit DirectoryLock(const char* directory) : fd_(open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  // A description of its own, so that the lock is released with it.
+  explicit DirectoryLock(int dirfd) : fd_(dirfd >= 0 ? openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1) {
     // A directory that cannot be opened has nothing to lock: the passes then
     // find nothing, as without a lock.
     if (fd_ < 0) return;
@@ -282,19 +351,28 @@ class DirectoryLock {
 
 }  // namespace
 
-int (*KIV_UnlinkFile)(const char* path) = ::unlink;
+int (*KIV_UnlinkFile)(int dirfd, const char* name) = [](int dirfd, const char* name) { return unlinkat(dirfd, name, 0); };
 void (*KIV_HouseKeepingSleep)(unsigned milliseconds) = systemSleep;
 unsigned KIV_HouseKeepingLockWait = 10000;
-int (*KIV_RunGzip)(std::span<const std::string> paths) = KIV_GzipFiles;
+int (*KIV_RunGzip)(int dirfd, std::span<const std::string> names) = KIV_GzipFiles;
 std::time_t (*KIV_HouseKeepingNow)() = systemNow;
+const char* const KIV_GzipPath = KIV_GZIP_PATH;
 
-int KIV_GzipFiles(std::span<const std::string> paths) {
-  if (paths.empty()) return 0;
-  // Each path is one argument of its own; no shell sees it, so blanks,
-  // quotes and "$(...)" in a name mean nothing. "--" keeps a path that
+DIR* KIV_OpenDirAt(int dirfd) {
+  const int fd = dirfd >= 0 || dirfd == AT_FDCWD ? openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  if (fd < 0) return nullptr;
+  DIR* d = fdopendir(fd);
+  if (d == nullptr) close(fd);
+  return d;
+}
+
+int KIV_GzipFiles(int dirfd, std::span<const std::string> names) {
+  if (names.empty()) return 0;
+  // Each name is one argument of its own; no shell sees it, so blanks,
+  // quotes and "$(...)" in a name mean nothing. "--" keeps a name that
   // starts with "-" from reading as an option.
   std::vector<std::string> args{"gzip", "-f", "--"};
-  args.insert(args.end(), paths.begin(), paths.end());
+  args.insert(args.end(), names.begin(), names.end());
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (std::string& a : args) argv.push_back(a.data());
@@ -305,8 +383,13 @@ int KIV_GzipFiles(std::span<const std::string> paths) {
   std::unique_ptr<posix_spawn_file_actions_t, int (*)(posix_spawn_file_actions_t*)> guard(
       &actions, posix_spawn_file_actions_destroy);
   if (posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) != 0) return -1;
+  // gzip works inside the directory this run opened, whatever its path
+  // leads to by now.
+  if (dirfd != AT_FDCWD && posix_spawn_file_actions_addfchdir_np(&actions, dirfd) != 0) return -1;
+  // No environment: GZIP in it would add options, and no PATH is needed.
+  char* noEnvironment[] = {nullptr};
   pid_t pid = 0;
-  if (posix_spawnp(&pid, "gzip", &actions, nullptr, argv.data(), environ) != 0) return -1;
+  if (posix_spawn(&pid, KIV_GzipPath, &actions, nullptr, argv.data(), noEnvironment) != 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
@@ -315,17 +398,18 @@ int KIV_GzipFiles(std::span<const std::string> paths) {
 }
 
 void ScanDirectory(const char* directory, ScanFunction perFile, ScanFunction final) {
-  resetCounters();
-  ++KIV_DirectoryPasses;
-  DirHandle dir(opendir(directory));
-  if (!dir) return;
-  forEachRegularFile(dir.get(), directory, [&](const RegularEntry& e) { perFile(e.path); });
-  final(OldestFileName);
+  const DirFd dir(directory);
+  if (dir.fd < 0) {
+    resetCounters();
+    ++KIV_DirectoryPasses;
+    return;
+  }
+  scanDirectoryAt(dir.fd, directory, perFile, final);
 }
 
 const char* CompressUncompressedEntry(const char* path) {
   struct stat lst;
-  if (lstat(path, &lst) != 0) return path;  // vanished since the walker saw it
+  if (fstatat(ScanDirFd, nameInScan(path), &lst, AT_SYMLINK_NOFOLLOW) != 0) return path;  // vanished since the walker saw it
   const char* slash = std::strrchr(path, '/');
   const std::size_t nameLength = std::strlen(slash != nullptr ? slash + 1 : path);
   if (wantsCompression(path, nameLength, lst)) KIV_compress_logfile(path);
@@ -337,10 +421,8 @@ const char* EmptyFunction(const char* path) { return path; }
 const char* FindOldestCompressedFile(const char* path) {
   struct stat st;
   if (!fitsOldestFileName(path)) return path;
-  if (stat(path, &st) != 0) return path;  // vanished since the walker saw it
-  ++NumberOfFiles;
-  TotalSpaceUsed += st.st_size;
-  if (!OldestFileFound || st.st_mtime < OldestFileDate) rememberOldest(path, st.st_mtime);
+  if (fstatat(ScanDirFd, nameInScan(path), &st, 0) != 0) return path;  // vanished since the walker saw it
+  countFile(path, st);
   return path;
 }
 
@@ -350,7 +432,7 @@ const char* DeleteOldestCompressedFile(const char* path) {
     return path;
   }
   if (!overLimits()) return path;
-  if (KIV_UnlinkFile(path) == 0) {
+  if (KIV_UnlinkFile(ScanDirFd, nameInScan(path)) == 0) {
     // Only the count is adjusted; the next pass counts the size again.
     --NumberOfFiles;
   } else {
@@ -367,25 +449,37 @@ int KIV_compressed_logfile(const char* name) {
 }
 
 int KIV_compress_logfile(const char* path) {
-  const std::string one(path);
-  return KIV_RunGzip(std::span<const std::string>(&one, 1));
+  const std::string one(nameInScan(path));
+  return KIV_RunGzip(ScanDirFd, std::span<const std::string>(&one, 1));
+}
+
+void KIV_HouseKeepingAt(int dirfd, const char* directory) {
+  if (dirfd < 0 || directory == nullptr) {
+    resetCounters();  // nothing to tidy: as a pass over nothing
+    return;
+  }
+  DirectoryLock lock(dirfd);
+  if (!lock.mayTidy()) return;
+  compressionPass(dirfd, directory);
+  PassEnd end;
+  while ((end = pruningPass(dirfd, directory)) == PassEnd::Again) {
+  }
+  if (end == PassEnd::OnePerPass) onePerPassPruning(dirfd, directory);
 }
 
 void KIV_HouseKeeping(const char* directory) {
-  if (directory == nullptr) return;
-  DirectoryLock lock(directory);
-  if (!lock.mayTidy()) return;
-  compressionPass(directory);
-  PassEnd end;
-  while ((end = pruningPass(directory)) == PassEnd::Again) {
-  }
-  if (end == PassEnd::OnePerPass) onePerPassPruning(directory);
+  const DirFd dir(directory);
+  KIV_HouseKeepingAt(dir.fd, directory);
 }
 
 void KIV_HouseKeepingOnePerPass(const char* directory) {
-  if (directory == nullptr) return;
-  DirectoryLock lock(directory);
+  const DirFd dir(directory);
+  if (dir.fd < 0) {
+    resetCounters();
+    return;
+  }
+  DirectoryLock lock(dir.fd);
   if (!lock.mayTidy()) return;
-  ScanDirectory(directory, CompressUncompressedEntry, EmptyFunction);
-  onePerPassPruning(directory);
+  scanDirectoryAt(dir.fd, directory, CompressUncompressedEntry, EmptyFunction);
+  onePerPassPruning(dir.fd, directory);
 }

@@ -645,6 +645,28 @@ constexpr TwoInputStringRow IaclTransactionArray[] = {
 
 #undef KIV_CODE_ROW
 
+// The SES diagnostic pages with a public name, by code, and the short
+// names an engineer types for them. Page 2 is read as Enclosure Status and
+// sent as Enclosure Control, so both of its short names are taken.
+constexpr SesPageNameRow SesPageNames[] = {
+    {0x00, "Supported Diagnostic Pages", "sdp", nullptr},
+    {0x01, "Configuration", "cf", nullptr},
+    {0x02, "Enclosure Control/Status", "ec", "es"},
+    {0x03, "Help Text", "ht", nullptr},
+    {0x04, "String Out/In", "str", nullptr},
+    {0x05, "Threshold Out/In", "th", nullptr},
+    {0x06, "Array Control/Status", "ac", nullptr},
+    {0x07, "Element Descriptor", "ed", nullptr},
+    {0x08, "Short Enclosure Status", "ses", nullptr},
+    {0x09, "Enclosure Busy", "eb", nullptr},
+    {0x0A, "Additional Element Status", "aes", nullptr},
+    {0x0B, "Subenclosure Help Text", "sht", nullptr},
+    {0x0C, "Subenclosure String Out/In", "sstr", nullptr},
+    {0x0D, "Supported SES Diagnostic Pages", "ssp", nullptr},
+    {0x0E, "Download Microcode Control/Status", "dm", nullptr},
+    {0x0F, "Subenclosure Nickname Control/Status", "snic", nullptr},
+};
+
 // ---- Shape of the tables, checked at compile time ----
 
 constexpr std::size_t textLength(const char* s) {
@@ -774,8 +796,27 @@ static_assert(longestJoin(ValueToString) == 54);
 static_assert(longestJoin(AdapterServiceTransactionArray) <= 54);
 static_assert(longestJoin(IaclTransactionArray) <= 33);
 
+// One row per code from 0 up, no short name taken twice.
+constexpr bool sesPagesInOrderAndNamedOnce() {
+  const char* names[2 * std::size(SesPageNames)] = {};
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < std::size(SesPageNames); ++i) {
+    if (SesPageNames[i].code != i) return false;
+    names[n++] = SesPageNames[i].shortName;
+    if (SesPageNames[i].alias != nullptr) names[n++] = SesPageNames[i].alias;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = i + 1; j < n; ++j) {
+      if (sameText(names[i], names[j])) return false;
+    }
+  }
+  return true;
+}
+static_assert(std::size(SesPageNames) == 16 && sesPagesInOrderAndNamedOnce());
+
 }  // namespace
 
 std::span<const TwoInputStringRow> KIV_ValueToStringTable() { return ValueToString; }
 std::span<const TwoInputStringRow> KIV_AdapterServiceTransactionTable() { return AdapterServiceTransactionArray; }
 std::span<const TwoInputStringRow> KIV_IaclTransactionTable() { return IaclTransactionArray; }
+std::span<const SesPageNameRow> KIV_SesPageNameTable() { return SesPageNames; }

@@ -70,3 +70,25 @@ bool KIV_FindCodeByName(const char* name, std::int32_t category, std::int32_t* v
   }
   return false;
 }
+
+const char* KIV_SesPageName(std::uint8_t code) {
+  const std::span<const SesPageNameRow> rows = KIV_SesPageNameTable();
+  if (code < rows.size()) return rows[code].name;
+  return code >= 0x80 ? "vendor specific" : "reserved";
+}
+
+const char* KIV_SesPageShortName(std::uint8_t code) {
+  const std::span<const SesPageNameRow> rows = KIV_SesPageNameTable();
+  return code < rows.size() ? rows[code].shortName : nullptr;
+}
+
+bool KIV_FindSesPageByShortName(const char* shortName, std::uint8_t* code) {
+  if (shortName == nullptr || code == nullptr) return false;
+  for (const SesPageNameRow& row : KIV_SesPageNameTable()) {
+    if (std::strcmp(row.shortName, shortName) == 0 || (row.alias != nullptr && std::strcmp(row.alias, shortName) == 0)) {
+      *code = row.code;
+      return true;
+    }
+  }
+  return false;
+}

@@ -72,6 +72,24 @@ std::span<const TwoInputStringRow> KIV_ValueToStringTable();
 std::span<const TwoInputStringRow> KIV_AdapterServiceTransactionTable();
 std::span<const TwoInputStringRow> KIV_IaclTransactionTable();
 
+// The SES diagnostic pages 0x00 to 0x0F with their public names and the
+// short names a command line takes for them (alias: a second one, or null).
+struct SesPageNameRow {
+  std::uint8_t code;
+  const char* name;
+  const char* shortName;
+  const char* alias;
+};
+std::span<const SesPageNameRow> KIV_SesPageNameTable();
+// The name of any page code: the table's, "vendor specific" for 0x80 to
+// 0xFF, "reserved" otherwise. Never null.
+const char* KIV_SesPageName(std::uint8_t code);
+// The short name of a page code, or null for a code without one.
+const char* KIV_SesPageShortName(std::uint8_t code);
+// The code of a short name or alias (exact, case matters). Writes *code and
+// returns true on a match; false otherwise.
+bool KIV_FindSesPageByShortName(const char* shortName, std::uint8_t* code);
+
 // Reverse lookup in ValueToString: the value of the first row of that
 // category (0 = any) whose name equals name exactly. Writes *value and
 // returns true on a match; returns false and leaves *value alone otherwise,

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "debug/kivdisposition.h"
 #include "debug/kivhousekeeping.h"
@@ -27,6 +29,7 @@ char DebugStreamName[kDebugStreamNameSize] = "";
 const char* UtilityName = nullptr;
 std::time_t KIV_DebugStartTime = 0;
 struct timeval KIV_TraceStartTime = {0, 0};
+int KIV_DebugDirFd = -1;
 
 namespace {
 
@@ -43,20 +46,23 @@ ino_t OwnTraceInode = 0;
 bool ExitHandlerDone = false;
 
 constexpr mode_t kTraceDirMode = 0755;
-constexpr mode_t kTraceFileMode = 0666;
+// Readable by all, written by root alone: what these files hold decides
+// what root's housekeeping deletes.
+constexpr mode_t kTraceFileMode = 0644;
 
 // ctime text of t, always NUL-terminated; "?\n" if the date cannot be shown.
 void formatCtime(std::time_t t, char (&buf)[64]) {
   if (ctime_r(&t, buf) == nullptr) std::snprintf(buf, sizeof buf, "?\n");
 }
 
-// Opens the trace file without following a symbolic link and without
-// blocking on a FIFO, and empties it only once the open file is known to be
-// a regular file of this user with no other name: a hard link planted at
-// the name would otherwise let the trace overwrite a file elsewhere. Any
-// other file is left as it was and the run goes untraced.
-std::FILE* openTraceFile(const char* path) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kTraceFileMode);
+// Opens the trace file by its name in the trace directory as opened,
+// without following a symbolic link and without blocking on a FIFO, and
+// empties it only once the open file is known to be a regular file of this
+// user with no other name: a hard link planted at the name would otherwise
+// let the trace overwrite a file elsewhere. Any other file is left as it
+// was and the run goes untraced.
+std::FILE* openTraceFile(const char* name) {
+  int fd = openat(KIV_DebugDirFd, name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kTraceFileMode);
   if (fd < 0) return nullptr;
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid() ||
@@ -86,6 +92,59 @@ void fillClosedStandardDescriptors() {
     int opened = open("/dev/null", O_RDWR);
     if (opened > STDERR_FILENO) close(opened);
   }
+}
+
+// The name of this run's trace within the trace directory.
+const char* ownTraceName() {
+  const char* slash = std::strrchr(DebugStreamName, '/');
+  return slash != nullptr ? slash + 1 : DebugStreamName;
+}
+
+// Opens directory, making it (mode 0755 whatever the umask) when it is
+// missing; -1 with errno when it can be neither opened nor made.
+int openTraceDir(const char* directory) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  int fd = open(directory, kFlags);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  if (mkdir(directory, kTraceDirMode) != 0 && errno != EEXIST) return -1;
+  // What was just made is a directory of ours, not a link to one; only
+  // that one is widened past the umask.
+  fd = open(directory, kFlags | O_NOFOLLOW);
+  struct stat st {};
+  if (fd >= 0 && fstat(fd, &st) == 0 && st.st_uid == geteuid()) fchmod(fd, kTraceDirMode);
+  return fd;
+}
+
+// A run that traces must not be ended by a resource limit in mid-flow: a
+// write past the file-size limit then fails with EFBIG, which the trace
+// ignores, and a CPU limit still ends the run at its hard limit.
+void ignoreLimitSignals() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, nullptr);
+  sigaction(SIGXCPU, &ignore, nullptr);
+}
+
+std::string failure(const std::string& what, const char* directory) {
+  return what + " " + directory + ": " + std::strerror(errno);
+}
+
+// Why directory (open as fd) may not take utilityName's traces, or "".
+std::string foreignEntry(int fd, const char* directory, const char* utilityName) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> d(KIV_OpenDirAt(fd), closedir);
+  if (!d) return failure("cannot read", directory);
+  while (const dirent* e = readdir(d.get())) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    const bool regular = fstatat(dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+    if (!regular || !KIV_IsTraceFileName(name, utilityName)) {
+      return std::string(directory) + " holds " + e->d_name + ", not a " + utilityName +
+             " trace; give a new directory or one with its traces only";
+    }
+  }
+  return "";
 }
 
 }  // namespace
@@ -120,7 +179,7 @@ int OpenLogFile(const char* utilityName) {
                                static_cast<long>(getpid()))) {
     return 1;
   }
-  KIV_DebugStream = openTraceFile(DebugStreamName);
+  KIV_DebugStream = openTraceFile(ownTraceName());
   if (KIV_DebugStream == nullptr) return 1;
   OwnTraceFile = true;
 
@@ -135,21 +194,63 @@ int OpenLogFile(const char* utilityName) {
 
 int KIV_OpenTraceFile(const char* utilityName) {
   fillClosedStandardDescriptors();
+  ignoreLimitSignals();
   int result = 0;
   if (KIV_DebugStream == nullptr) {
-    DIR* dir = opendir(KIV_DebugDir);
-    if (dir == nullptr) {
-      // The umask must not narrow the directory other runs write into.
-      if (mkdir(KIV_DebugDir, kTraceDirMode) == 0) chmod(KIV_DebugDir, kTraceDirMode);
-      dir = opendir(KIV_DebugDir);
-    }
-    if (dir != nullptr) {
-      closedir(dir);
-      result = OpenLogFile(utilityName);
-    }
+    if (KIV_DebugDirFd < 0) KIV_DebugDirFd = openTraceDir(KIV_DebugDir);
+    if (KIV_DebugDirFd >= 0) result = OpenLogFile(utilityName);
   }
   std::atexit(KIV_DebugExitHandler);
   return result;
+}
+
+int KIV_OpenTraceFileIn(const char* directory, const char* utilityName, std::string& why) {
+  why.clear();
+  if (directory == nullptr || utilityName == nullptr || KIV_DebugDirFd >= 0) {
+    why = "a trace directory is already in use";
+    return KIV_TraceDirRefused;
+  }
+  const int fd = openTraceDir(directory);
+  if (fd < 0) {
+    struct stat st {};
+    const int openErrno = errno;
+    if (stat(directory, &st) != 0) {
+      if (errno != ENOENT) {
+        why = failure("cannot use", directory);
+        return KIV_TraceDirRefused;
+      }
+    } else {
+      errno = openErrno;
+      why = S_ISDIR(st.st_mode) ? failure("cannot read", directory) : std::string(directory) + " is not a directory";
+      return KIV_TraceDirRefused;
+    }
+    // Missing and not to be made: nothing of it can be touched.
+    fillClosedStandardDescriptors();
+    ignoreLimitSignals();
+    return KIV_TraceDirUntraced;
+  }
+  why = foreignEntry(fd, directory, utilityName);
+  if (!why.empty()) {
+    close(fd);
+    return KIV_TraceDirRefused;
+  }
+  KIV_DebugDir = directory;
+  KIV_DebugDirFd = fd;
+  KIV_OpenTraceFile(utilityName);
+  return GetDebugFile() != nullptr ? KIV_TraceDirTraced : KIV_TraceDirUntraced;
+}
+
+bool KIV_IsTraceFileName(std::string_view name, std::string_view utilityName) {
+  if (!name.starts_with(utilityName) || name.size() == utilityName.size() || name[utilityName.size()] != '.') {
+    return false;
+  }
+  name.remove_prefix(utilityName.size() + 1);
+  if (name.ends_with(".gz")) name.remove_suffix(3);
+  const std::size_t dot = name.find('.');
+  constexpr std::size_t kStampDigits = 12;  // YYMMDDhhmmss, the year possibly longer
+  if (dot == std::string_view::npos || dot < kStampDigits) return false;
+  auto digits = [](std::string_view s) { return !s.empty() && s.find_first_not_of("0123456789") == s.npos; };
+  return digits(name.substr(0, dot)) && digits(name.substr(dot + 1));
 }
 
 bool KIV_IsOwnTraceFile(const struct stat& st) {
@@ -227,8 +328,11 @@ void KIV_DebugExitHandler() {
       LookUpDisposition(UtilityName, FinalReturnCode, &disposition) == 1 &&
       disposition == Trace_Delete) {
     struct stat st {};
-    if (lstat(DebugStreamName, &st) == 0 && KIV_IsOwnTraceFile(st)) unlink(DebugStreamName);
+    if (KIV_DebugDirFd >= 0 && fstatat(KIV_DebugDirFd, ownTraceName(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        KIV_IsOwnTraceFile(st)) {
+      unlinkat(KIV_DebugDirFd, ownTraceName(), 0);
+    }
     return;
   }
-  KIV_HouseKeeping(KIV_DebugDir);
+  KIV_HouseKeepingAt(KIV_DebugDirFd, KIV_DebugDir);
 }

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <string_view>
 
 constexpr std::size_t kDebugStreamNameSize = 4096;
 
@@ -22,12 +24,43 @@ extern struct timeval KIV_TraceStartTime;
 extern std::time_t (*KIV_TimeNow)();
 extern void (*KIV_TimeOfDayNow)(struct timeval*);
 
+// Opens the trace directory (made 0755 when missing) once, and keeps it
+// open for the rest of the run: the trace file is created in it, and the
+// deletion and the housekeeping at exit go through it, whatever its path
+// leads to by then. Signals that a resource limit raises (SIGXFSZ, SIGXCPU)
+// are ignored from here on: a trace write past a file-size limit fails
+// quietly instead of ending the run between two changes of the adapter.
 int KIV_OpenTraceFile(const char* utilityName);
+
+// For a program whose operator names the trace directory: traces this run
+// into `directory` as KIV_OpenTraceFile traces into KIV_DebugDir, under the
+// name of `utilityName`. Housekeeping at exit compresses and deletes files
+// there, so the directory is taken only when it does not exist yet (it is
+// then made, mode 0755) or holds nothing but regular files named as this
+// utility's traces (UTILITY.YYMMDDhhmmss.PID, possibly with ".gz"). The
+// check is made on the directory as opened, and the run then uses that
+// descriptor to the end. Both texts must stay valid until the process ends.
+// Returns KIV_TraceDirTraced when the trace file is open;
+// KIV_TraceDirUntraced when the directory was taken but holds no trace file
+// (it could not be made, or the file not created): the run goes on
+// untraced, as with KIV_OpenTraceFile; KIV_TraceDirRefused, with the reason
+// in `why`, when the directory is not taken: nothing is opened, changed or
+// registered, and nothing of it is ever touched by this run.
+enum TraceDirResult { KIV_TraceDirTraced = 0, KIV_TraceDirUntraced = 1, KIV_TraceDirRefused = 2 };
+int KIV_OpenTraceFileIn(const char* directory, const char* utilityName, std::string& why);
+
+// Whether name is one of utilityName's trace files, compressed or not:
+// UTILITY.YYMMDDhhmmss.PID[.gz], the year possibly longer than two digits.
+bool KIV_IsTraceFileName(std::string_view name, std::string_view utilityName);
 int OpenLogFile(const char* utilityName);
 std::FILE* GetDebugFile();
 const char* GetElapsedMilliSeconds();
 int GetElapsedSeconds();
 void KIV_DebugExitHandler();
+
+// The trace directory as opened at the start, -1 before or when it could
+// not be opened.
+extern int KIV_DebugDirFd;
 
 // True when st (read with lstat) is this run's own trace file: the regular
 // file this run opened as its trace, not a link to it nor another file that

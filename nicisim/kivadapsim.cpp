@@ -14,7 +14,7 @@
 
 #include "debug/kivtables.h"
 #include "nicisim/nicisim.h"
-#include "nicisim/sha256.h"
+#include "cli/kivsha256.h"
 #include "servicemode/kivportrequests.h"
 
 namespace {
@@ -278,11 +278,11 @@ int cmdEnclosure(const std::vector<std::string>& a) {
   });
 }
 
-// The SHA-256 of a device's image: the first length bytes of its file.
-std::string imageDigest(const std::string& serial, const nicisim::Device& d) {
+// The SHA-256 of an image: the first length bytes of a transfer's file.
+std::string imageDigest(const std::string& serial, int device, std::uint64_t file, std::uint64_t length) {
   std::string why;
-  nicisim::Fd f(nicisim::openOurs(nicisim::imagePath(serial, d.number), O_RDONLY, why));
-  std::vector<std::uint8_t> image(d.length);
+  nicisim::Fd f(nicisim::openOurs(nicisim::imagePath(serial, device, file), O_RDONLY, why));
+  std::vector<std::uint8_t> image(length);
   std::size_t got = 0;
   while (f.fd >= 0 && got < image.size()) {
     const ssize_t n = read(f.fd, image.data() + got, image.size() - got);
@@ -307,10 +307,17 @@ int cmdFirmware(const std::vector<std::string>& a) {
     if (e->devices.empty()) o.out += "no firmware received\n";
     for (const nicisim::Device& d : e->devices) {
       o.out += "device " + std::to_string(d.number) + ": pages " + std::to_string(d.pages) + ", length " +
-               std::to_string(d.length) + ", sha256 " + imageDigest(e->serial, d) + ", ";
-      o.out += d.transfer == nicisim::kCommitted
-                   ? std::string("committed\n")
-                   : std::string("not committed (") + nicisim::kTransferNames[d.transfer] + ")\n";
+               std::to_string(d.length) + ", sha256 " + imageDigest(e->serial, d.number, d.file, d.length) + ", ";
+      if (d.transfer == nicisim::kCommitted) {
+        o.out += "committed\n";
+        continue;
+      }
+      o.out += std::string("not committed (") + nicisim::kTransferNames[d.transfer] + ")";
+      if (d.imageFile != 0) {
+        o.out += "; committed before: length " + std::to_string(d.imageLength) + ", sha256 " +
+                 imageDigest(e->serial, d.number, d.imageFile, d.imageLength);
+      }
+      o.out += "\n";
     }
     return false;
   });

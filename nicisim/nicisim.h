@@ -103,11 +103,18 @@ constexpr std::size_t kMaxStatuses = 64;
 enum Transfer { kReceiving, kStopped, kCommitted };
 constexpr std::array<const char*, 3> kTransferNames{"receiving", "stopped", "committed"};
 
+// Each transfer writes a file of its own, numbered per device; a commit
+// that is accepted makes that file the device's committed image, in the
+// same save of the state, so that no crash leaves the state naming an image
+// that its file does not hold.
 struct Device {
   int number = 0;            // 0 to 63
   std::uint64_t pages = 0;   // image pages taken
-  std::uint64_t length = 0;  // image bytes taken, kept in the device's image file
+  std::uint64_t length = 0;  // image bytes taken, kept in this transfer's file
   Transfer transfer = kReceiving;
+  std::uint64_t file = 0;            // this transfer's file number, from 1
+  std::uint64_t imageFile = 0;       // the committed image's file number, 0: none
+  std::uint64_t imageLength = 0;     // its length
   friend bool operator==(const Device&, const Device&) = default;
 };
 
@@ -127,12 +134,16 @@ struct Enclosure {
 // could not be carried out.
 constexpr std::uint8_t kRefusedCommitStatus = 2;
 
-// What an answered request does to a firmware image file: a start page
-// empties it, an image page writes its bytes at offset.
+// What an answered request does to a transfer's file: a start page makes
+// it empty (and removes the device's files that neither the state before
+// nor the state after the request names), an image page writes its bytes
+// at offset.
 struct ImageWrite {
   std::string serial;
   int device = 0;
   bool start = false;
+  std::uint64_t file = 0;                 // the transfer's file number
+  std::array<std::uint64_t, 2> keep{};    // start: the files to keep besides it
   std::uint64_t offset = 0;
   std::span<const std::uint8_t> bytes;  // in the answered block
 };
@@ -164,6 +175,7 @@ bool parseYesNo(const std::string& v, bool& out);
 const char* upDown(bool up);
 
 struct State {
+  std::uint64_t generation = 0;  // counts the saves; the newer of two copies wins
   std::array<Port, kPorts> ports{};
   std::array<Fault, kFaultKinds> faults{};
   std::vector<Enclosure> enclosures;
@@ -175,15 +187,20 @@ struct State {
 bool fire(State& s, FaultKind k);
 
 // Text form of the state and its strict reader. parse returns false with a
-// reason for anything it did not write itself.
+// reason for anything it did not write itself; a checksum on the last line
+// makes a torn write read as damaged.
 std::string serialize(const State& s);
 bool parse(const std::string& text, State& out, std::string& why);
 
 // ---- the files: simstore.cpp ----
 
-// Path of the state file (KIVADAPSIM_STATE, else a per-user default); the
-// lock, the log and the firmware images lie beside it.
+// Path of the state file (KIVADAPSIM_STATE, else a per-user default); its
+// second copy, the lock, the log and the firmware images lie beside it.
+// The default below /tmp (when neither XDG_STATE_HOME nor HOME is set) is
+// used only when its folder is the user's own with mode 0700.
 std::string statePath();
+std::string altStatePath();
+extern const char* SimTmpBase;  // "/tmp"; a seam for tests
 std::string lockPath();
 std::string logPath();
 
@@ -209,18 +226,37 @@ extern void (*SimSleepMicroseconds)(std::uint64_t microseconds);
 
 enum class Access { kDone, kTimedOut, kRefused };
 // One visit of the state: the lock taken, the state loaded, fn run, the
-// state written back when fn returns true (or when the file is new), the
-// lock released. A missing file is created. kTimedOut or kRefused with a
-// reason when the lock or the file cannot be had; fn is not run then.
+// state saved when fn returns true (or when the file is new), the lock
+// released. A missing file is created. kTimedOut or kRefused with a reason
+// when the lock or the file cannot be had (fn is not run then), or when the
+// save failed. The state is kept in two copies, and a save rewrites the
+// older one, so that a crash or a full file system in mid-save leaves the
+// newer one whole: the state read is the newest copy that is whole.
 Access withState(const std::function<bool(State&)>& fn, std::string& why);
-// Replaces the state, damaged or not, with a fresh one and empties the log;
+// Replaces the state, damaged or not, with a fresh one, empties the log and
+// removes the firmware images and the temporary files of killed runs;
 // refuses a state path that is not a regular file of ours.
 Access resetState(std::string& why);
+// The newest whole copy of the state, read without the lock (tests).
+bool readState(State& out, std::string& why);
+
+// Test seam: the operations that change the simulator's files (writes,
+// truncations, creations, renames, removals) are counted in this process
+// from 1. At operation SimFailAt (0: never) a write stops halfway, and the
+// process ends there (kCrash) or the operation fails with ENOSPC (kFull).
+enum class SimFailure { kNone, kCrash, kFull };
+extern SimFailure SimFailKind;
+extern std::uint64_t SimFailAt;
+extern std::uint64_t SimFileOps;
+constexpr int kSimCrashStatus = 86;
 
 // The request log: one line per request, kept to its newest kMaxLogLines
 // once it passes kMaxLogBytes. Each line is stored with the process ID that
 // made the request. appendLog, readLog and clearLog are called within a
-// visit, except for the lines of calls that could not have one.
+// visit, except for the lines of calls that could not have one. The lines
+// of a visit are written after its save, so that the log never shows a
+// request that the state does not; when the save fails, they end in
+// " not saved".
 constexpr std::size_t kMaxLogBytes = 2u << 20;
 void appendLog(const std::string& line);
 struct LogLine {
@@ -230,11 +266,10 @@ struct LogLine {
 std::vector<LogLine> readLog(std::string& why);
 bool clearLog(std::string& why);
 
-// The firmware image file of one device of an enclosure; writeImage applies
-// an ImageWrite to it, removeImages removes every image file (reset).
-std::string imagePath(const std::string& serial, int device);
+// A transfer's file of one device of an enclosure; writeImage applies an
+// ImageWrite to it.
+std::string imagePath(const std::string& serial, int device, std::uint64_t file);
 bool writeImage(const ImageWrite& w, std::string& why);
-void removeImages();
 
 // What became of one request block at the adapter.
 struct Answer {

@@ -61,8 +61,13 @@ std::int32_t downloadPage(Enclosure& e, ConstBytes page, std::optional<ImageWrit
         std::sort(e.devices.begin(), e.devices.end(), [](const Device& x, const Device& y) { return x.number < y.number; });
         d = e.device(number);
       }
+      // A new transfer, into a file of its own; the committed image stays.
+      const Device before = *d;
       *d = Device{number};
-      image = ImageWrite{e.serial, number, true, 0, {}};
+      d->file = before.file + 1;
+      d->imageFile = before.imageFile;
+      d->imageLength = before.imageLength;
+      image = ImageWrite{e.serial, number, true, d->file, {before.file, before.imageFile}, 0, {}};
       return AS_Success;
     }
     case DLP::kPhaseImage:
@@ -71,7 +76,7 @@ std::int32_t downloadPage(Enclosure& e, ConstBytes page, std::optional<ImageWrit
         d->transfer = kStopped;
         return AE_IllReqBadLength;
       }
-      image = ImageWrite{e.serial, number, false, d->length, page.subspan(DLP::kImage, n)};
+      image = ImageWrite{e.serial, number, false, d->file, {}, d->length, page.subspan(DLP::kImage, n)};
       ++d->pages;
       d->length += n;
       return AS_Success;
@@ -79,6 +84,8 @@ std::int32_t downloadPage(Enclosure& e, ConstBytes page, std::optional<ImageWrit
       // The page is taken; what became of it shows in the next status read.
       if (d != nullptr && d->transfer == kReceiving && d->pages > 0) {
         d->transfer = kCommitted;
+        d->imageFile = d->file;
+        d->imageLength = d->length;
       } else {
         e.pending = kRefusedCommitStatus;
       }

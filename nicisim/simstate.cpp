@@ -9,6 +9,7 @@
 
 #include "debug/kivcodes.h"
 #include "nicisim/nicisim.h"
+#include "cli/kivsha256.h"
 #include "ses/kivsesblock.h"
 #include "ses/kivsesdownloadpage.h"
 
@@ -115,7 +116,8 @@ const char* upDown(bool up) { return up ? "up" : "down"; }
 
 namespace {
 constexpr const char* kMagic = "kivadapsim-state";
-constexpr const char* kVersion = "version=2";
+constexpr const char* kVersion = "version=3";
+constexpr const char* kChecksumKey = "sha256=";
 
 std::string toHex(const std::vector<std::uint8_t>& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -128,22 +130,35 @@ std::string toHex(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
-// "N pages=P length=L transfer=T"
+// "N pages=P length=L transfer=T file=F image=I:LENGTH", image=none when
+// nothing was committed
 std::string deviceText(const Device& d) {
   return std::to_string(d.number) + " pages=" + std::to_string(d.pages) + " length=" + std::to_string(d.length) +
-         " transfer=" + kTransferNames[d.transfer];
+         " transfer=" + kTransferNames[d.transfer] + " file=" + std::to_string(d.file) + " image=" +
+         (d.imageFile == 0 ? std::string("none") : std::to_string(d.imageFile) + ":" + std::to_string(d.imageLength));
 }
 bool parseDevice(const std::string& v, Device& d) {
   std::istringstream in(v);
-  std::string number, pages, length, transfer, rest;
-  if (!(in >> number >> pages >> length >> transfer) || (in >> rest)) return false;
+  std::string number, pages, length, transfer, file, image, rest;
+  if (!(in >> number >> pages >> length >> transfer >> file >> image) || (in >> rest)) return false;
   if (!toInt(number, d.number) || d.number < 0 || d.number > SesDownloadPage::kMaxDeviceNumber) return false;
   if (!pages.starts_with("pages=") || !toInt(pages.substr(6), d.pages)) return false;
   if (!length.starts_with("length=") || !toInt(length.substr(7), d.length) || d.length > kMaxImage) return false;
+  if (!file.starts_with("file=") || !toInt(file.substr(5), d.file) || d.file == 0) return false;
+  if (image != "image=none") {
+    const std::size_t colon = image.find(':');
+    if (!image.starts_with("image=") || colon == std::string::npos || !toInt(image.substr(6, colon - 6), d.imageFile) ||
+        !toInt(image.substr(colon + 1), d.imageLength) || d.imageFile == 0 || d.imageFile > d.file ||
+        d.imageLength > kMaxImage) {
+      return false;
+    }
+  }
   if (d.pages > d.length) return false;
   for (std::size_t k = 0; k < kTransferNames.size(); ++k)
     if (transfer == std::string("transfer=") + kTransferNames[k]) {
       d.transfer = static_cast<Transfer>(k);
+      // A committed transfer is the committed image.
+      if (d.transfer == kCommitted && (d.imageFile != d.file || d.imageLength != d.length)) return false;
       return deviceText(d) == v;
     }
   return false;
@@ -152,7 +167,7 @@ bool parseDevice(const std::string& v, Device& d) {
 }  // namespace
 
 std::string serialize(const State& s) {
-  std::string out = std::string(kMagic) + "\n" + kVersion + "\n";
+  std::string out = std::string(kMagic) + "\n" + kVersion + "\n" + "generation=" + std::to_string(s.generation) + "\n";
   for (int i = 0; i < kPorts; ++i) {
     const Port& p = s.ports[static_cast<std::size_t>(i)];
     std::string k = "port" + std::to_string(i + 1) + ".";
@@ -181,7 +196,7 @@ std::string serialize(const State& s) {
     out += "enclosure.devices=" + std::to_string(e.devices.size()) + "\n";
     for (const Device& d : e.devices) out += "device=" + deviceText(d) + "\n";
   }
-  return out;
+  return out + kChecksumKey + kiv::sha256Hex({reinterpret_cast<const std::uint8_t*>(out.data()), out.size()}) + "\n";
 }
 
 bool parse(const std::string& text, State& out, std::string& why) {
@@ -192,6 +207,16 @@ bool parse(const std::string& text, State& out, std::string& why) {
   if (text.empty() || text.back() != '\n') { why = "not a kivadapsim state file (no final line end)"; return false; }
   if (lines.size() < 2 || lines[0] != kMagic) { why = "not a kivadapsim state file"; return false; }
   if (lines[1] != kVersion) { why = "unsupported state version '" + lines[1].substr(0, 40) + "'"; return false; }
+  // The last line checks all before it: a save cut short, or mixed with
+  // the text it overwrote, reads as damaged.
+  const std::size_t lastLine = text.rfind('\n', text.size() - 2) + 1;
+  const std::string body = text.substr(0, lastLine);
+  if (lines.back() != kChecksumKey +
+                          kiv::sha256Hex({reinterpret_cast<const std::uint8_t*>(body.data()), body.size()})) {
+    why = "line " + std::to_string(lines.size()) + ": checksum does not match";
+    return false;
+  }
+  lines.pop_back();
   State s;
   std::size_t n = 2;
   // Each fixed line in the order serialize writes it.
@@ -208,6 +233,8 @@ bool parse(const std::string& text, State& out, std::string& why) {
     return false;
   };
   std::string v;
+  if (!take("generation", v)) return false;
+  if (!toInt(v, s.generation)) return bad("generation");
   for (int i = 0; i < kPorts; ++i) {
     Port& p = s.ports[static_cast<std::size_t>(i)];
     std::string k = "port" + std::to_string(i + 1) + ".";

@@ -1,8 +1,9 @@
-// The simulator's files: the state file, its lock, the request log and the
-// firmware images beside it. The lock is taken for one visit of the state
-// (load, act, save) and released; nothing is held between requests. Every
-// file is opened without following a link and without blocking, and is used
-// only when it is a regular file of ours with one link.
+// The simulator's files: the state file and its second copy, its lock, the
+// request log and the firmware images beside it. The lock is taken for one
+// visit of the state (load, act, save) and released; nothing is held
+// between requests. Every file is opened without following a link and
+// without blocking, and is used only when it is a regular file of ours with
+// one link.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,14 +15,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cctype>
 
 #include "nicisim/nicisim.h"
 
 namespace nicisim {
 
 namespace {
-// Image files are named state.fw.SERIAL.DEVICE.
+// Image files are named state.fw.SERIAL.DEVICE.FILE.
 constexpr const char* kImageInfix = ".fw.";
+constexpr const char* kAltSuffix = ".alt";
+// What mkostemp puts after "NAME.".
+constexpr std::size_t kTempSuffixLength = 6;
 
 std::uint64_t monotonicMicroseconds() {
   timespec t{};
@@ -37,17 +42,26 @@ void sleepMicroseconds(std::uint64_t us) {
 
 std::uint64_t (*SimNowMicroseconds)() = monotonicMicroseconds;
 void (*SimSleepMicroseconds)(std::uint64_t microseconds) = sleepMicroseconds;
+const char* SimTmpBase = "/tmp";
+SimFailure SimFailKind = SimFailure::kNone;
+std::uint64_t SimFailAt = 0;
+std::uint64_t SimFileOps = 0;
+
+namespace {
+std::string tmpFolder() { return std::string(SimTmpBase) + "/kivadapsim-" + std::to_string(getuid()); }
+}  // namespace
 
 std::string statePath() {
   if (const char* p = std::getenv("KIVADAPSIM_STATE"); p != nullptr && *p != '\0') return p;
   if (const char* x = std::getenv("XDG_STATE_HOME"); x != nullptr && x[0] == '/') return std::string(x) + "/kivadapsim/state";
   if (const char* h = std::getenv("HOME"); h != nullptr && h[0] == '/') return std::string(h) + "/.local/state/kivadapsim/state";
-  return "/tmp/kivadapsim-" + std::to_string(getuid()) + "/state";
+  return tmpFolder() + "/state";
 }
+std::string altStatePath() { return statePath() + kAltSuffix; }
 std::string lockPath() { return statePath() + ".lock"; }
 std::string logPath() { return statePath() + ".log"; }
-std::string imagePath(const std::string& serial, int device) {
-  return statePath() + kImageInfix + serial + "." + std::to_string(device);
+std::string imagePath(const std::string& serial, int device, std::uint64_t file) {
+  return statePath() + kImageInfix + serial + "." + std::to_string(device) + "." + std::to_string(file);
 }
 
 Fd::~Fd() {
@@ -57,8 +71,25 @@ Fd::~Fd() {
 namespace {
 std::string sysWhy(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+// Counts one operation that changes a file and says whether it may go on:
+// the failure staged for it, if any, ends the process or fails it with
+// ENOSPC. A write staged to fail first writes half of its bytes.
+bool mayChange(int fd = -1, const void* data = nullptr, std::size_t size = 0, std::uint64_t offset = 0) {
+  ++SimFileOps;
+  if (SimFailKind == SimFailure::kNone || SimFileOps != SimFailAt) return true;
+  if (fd >= 0 && size > 1) {
+    [[maybe_unused]] const ssize_t half = pwrite(fd, data, size / 2, static_cast<off_t>(offset));
+  }
+  if (SimFailKind == SimFailure::kCrash) _exit(kSimCrashStatus);
+  errno = ENOSPC;
+  return false;
+}
+
+int changeFile(int (*op)(const char*), const std::string& path) { return mayChange() ? op(path.c_str()) : -1; }
+
 // Writes size bytes at offset, through short writes and interruptions.
 bool writeAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
+  if (!mayChange(fd, data, size, offset)) return false;
   const auto* bytes = static_cast<const char*>(data);
   for (std::size_t done = 0; done < size;) {
     const ssize_t n = pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
@@ -69,26 +100,43 @@ bool writeAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset
   return true;
 }
 
-// Creates the folders above path (private to the user when new).
+bool truncateTo(int fd, std::uint64_t size) { return mayChange() && ftruncate(fd, static_cast<off_t>(size)) == 0; }
+
+// Creates the folders above path (private to the user when new). The
+// default folder below /tmp, which anyone could have made first, is used
+// only when it is this user's own with mode 0700.
 bool makeParents(const std::string& path, std::string& why) {
   for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
     std::string dir = path.substr(0, at);
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) { why = sysWhy("cannot create " + dir); return false; }
   }
+  const std::string tmp = tmpFolder();
+  struct stat st {};
+  if (path.starts_with(tmp + "/") &&
+      (lstat(tmp.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 07777) != 0700)) {
+    why = tmp + ": not a folder of this user's with mode 0700, refused";
+    return false;
+  }
   return true;
 }
 
-// Rewrites the state in place. Every reader holds the lock, so none sees
-// it half-written. A rename per request would be atomic against a crash
-// too, but ext4 writes a file's data out before it replaces another by
+// Rewrites one copy of the state in place. Every reader holds the lock, so
+// none sees it half-written. A rename per request would be atomic against a
+// crash too, but ext4 writes a file's data out before it replaces another by
 // rename: some milliseconds per request, which made a 4 MB firmware
-// download take half a minute. A crash in mid-write leaves a file that
-// parse refuses and reset replaces.
+// download take half a minute. The copy rewritten is never the newest one,
+// so a crash or a full file system in mid-write leaves that one whole, and
+// the torn copy fails its checksum.
 bool rewrite(const std::string& path, const std::string& text, std::string& why) {
-  Fd f(openOurs(path, O_WRONLY, why));
+  struct stat st {};
+  const bool exists = lstat(path.c_str(), &st) == 0;
+  if (!exists && !mayChange()) { why = sysWhy("cannot create " + path); return false; }
+  Fd f(openOurs(path, O_WRONLY | O_CREAT, why));
   if (f.fd < 0) return false;
-  if (!writeAllAt(f.fd, text.data(), text.size(), 0)) { why = sysWhy("cannot write " + path); return false; }
-  if (ftruncate(f.fd, static_cast<off_t>(text.size())) != 0) { why = sysWhy("cannot write " + path); return false; }
+  if (!writeAllAt(f.fd, text.data(), text.size(), 0) || !truncateTo(f.fd, text.size())) {
+    why = sysWhy("cannot write " + path);
+    return false;
+  }
   return true;
 }
 
@@ -104,6 +152,7 @@ bool readAll(int fd, std::string& text) {
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
+  if (!mayChange(fd, data, size, static_cast<std::uint64_t>(lseek(fd, 0, SEEK_CUR)))) return false;
   std::size_t done = 0;
   while (done < size) {
     ssize_t n = write(fd, data + done, size - done);
@@ -119,11 +168,50 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 // simulator's state may be lost with the machine.
 bool replaceFile(const std::string& path, const std::string& text, std::string& why) {
   std::string tmp = path + ".XXXXXX";
-  Fd f(mkostemp(tmp.data(), O_CLOEXEC));
+  Fd f(mayChange() ? mkostemp(tmp.data(), O_CLOEXEC) : -1);
   if (f.fd < 0) { why = sysWhy("cannot write beside " + path); return false; }
   if (!writeAll(f.fd, text.data(), text.size())) { why = sysWhy("cannot write " + tmp); unlink(tmp.c_str()); return false; }
-  if (rename(tmp.c_str(), path.c_str()) != 0) { why = sysWhy("cannot replace " + path); unlink(tmp.c_str()); return false; }
+  if (!mayChange() || rename(tmp.c_str(), path.c_str()) != 0) {
+    why = sysWhy("cannot replace " + path);
+    unlink(tmp.c_str());
+    return false;
+  }
   return true;
+}
+
+// The folder of the state file and the state file's own name in it.
+std::pair<std::string, std::string> stateFolder() {
+  const std::string path = statePath();
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// Removes the entries of the state's folder whose names pass remove(name);
+// unlink removes a name, never what a link leads to.
+void removeInFolder(const std::function<bool(const std::string&)>& remove) {
+  const auto [dir, base] = stateFolder();
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent* entry = readdir(d)) {
+    if (remove(entry->d_name)) changeFile(unlink, dir + "/" + entry->d_name);
+  }
+  closedir(d);
+}
+
+bool allDigits(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
+
+// A temporary file that replaceFile left behind: NAME.XXXXXX beside the
+// state or the log.
+bool isLeftTemporary(const std::string& name, const std::string& base) {
+  for (const std::string& of : {base, base + ".log"}) {
+    if (name.size() == of.size() + 1 + kTempSuffixLength && name.starts_with(of + ".") &&
+        std::all_of(name.begin() + static_cast<std::ptrdiff_t>(of.size() + 1), name.end(),
+                    [](unsigned char c) { return std::isalnum(c) != 0; })) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The lock, waited for at most kLockWaitMicroseconds without blocking.
@@ -162,6 +250,74 @@ std::vector<std::string> storedLogLines(std::string& why) {
     at = end + 1;
   }
   return lines;
+}
+
+// The lines of the visit under way, written after its save; null outside
+// a visit.
+std::vector<std::string>* PendingLog = nullptr;
+
+void writeLogLines(const std::vector<std::string>& lines, const char* mark) {
+  if (lines.empty()) return;
+  std::string why, stored;
+  for (const std::string& line : lines) stored += std::to_string(getpid()) + " " + line + mark + "\n";
+  Fd f(openOurs(logPath(), O_WRONLY | O_APPEND | O_CREAT, why));
+  if (f.fd >= 0) writeAll(f.fd, stored.data(), stored.size());
+}
+
+// One copy of the state: absent, whole (with its state), or damaged (why).
+struct Copy {
+  bool present = false;
+  bool whole = false;
+  bool damaged = false;  // read, but torn or not a state
+  State state;
+  std::string why;
+};
+Copy readCopy(const std::string& path) {
+  Copy c;
+  Fd f(openOurs(path, O_RDONLY, c.why));
+  if (f.fd < 0) {
+    c.present = errno != ENOENT;
+    if (!c.present) c.why.clear();
+    return c;
+  }
+  c.present = true;
+  std::string text, reason;
+  if (!readAll(f.fd, text)) {
+    c.why = sysWhy("cannot read " + path);
+  } else if (!parse(text, c.state, reason)) {
+    c.damaged = true;
+    c.why = path + ": damaged state file: " + reason;
+  } else {
+    c.whole = true;
+  }
+  return c;
+}
+
+// The newest whole copy, and which path the next save rewrites: the other
+// one. kRefused with why when a copy is there but neither is whole, or a
+// copy is no file of ours; fresh when there is none.
+struct Loaded {
+  State state;
+  bool fresh = false;
+  std::string saveTo;
+};
+bool load(Loaded& out, std::string& why) {
+  const std::string paths[2] = {statePath(), altStatePath()};
+  Copy copies[2] = {readCopy(paths[0]), readCopy(paths[1])};
+  for (const Copy& c : copies) {
+    // A damaged copy may be a torn save; anything else wrong is refused.
+    if (c.present && !c.whole && !c.damaged) { why = c.why; return false; }
+  }
+  const int newest = copies[1].whole && (!copies[0].whole || copies[1].state.generation > copies[0].state.generation);
+  if (!copies[newest].whole) {
+    if (copies[0].present || copies[1].present) { why = copies[copies[0].present ? 0 : 1].why; return false; }
+    out.fresh = true;
+    out.saveTo = paths[0];
+    return true;
+  }
+  out.state = std::move(copies[newest].state);
+  out.saveTo = paths[1 - newest];
+  return true;
 }
 
 // Cuts the log back to its newest kMaxLogLines once it passes kMaxLogBytes.
@@ -213,27 +369,30 @@ int openOurs(const std::string& path, int flags, std::string& why, mode_t mode) 
   return fd;
 }
 
+bool readState(State& out, std::string& why) {
+  Loaded l;
+  if (!load(l, why)) return false;
+  out = std::move(l.state);
+  return true;
+}
+
 Access withState(const std::function<bool(State&)>& fn, std::string& why) {
   const std::string path = statePath();
   if (!makeParents(path, why)) return Access::kRefused;
   Fd held(-1);
   if (Access a = lock(lockPath(), held, why); a != Access::kDone) return a;
-  State s;
-  bool fresh = false;
-  {
-    Fd f(openOurs(path, O_RDONLY, why));
-    if (f.fd < 0 && errno != ENOENT) return Access::kRefused;
-    fresh = f.fd < 0;
-    std::string text;
-    if (!fresh && !readAll(f.fd, text)) { why = sysWhy("cannot read " + path); return Access::kRefused; }
-    std::string reason;
-    if (!fresh && !parse(text, s, reason)) { why = path + ": damaged state file: " + reason; return Access::kRefused; }
-  }
+  Loaded l;
+  if (!load(l, why)) return Access::kRefused;
   why.clear();
-  const bool changed = fn(s);
-  if (fresh ? !replaceFile(path, serialize(s), why) : changed && !rewrite(path, serialize(s), why)) {
-    return Access::kRefused;
-  }
+  std::vector<std::string> lines;
+  PendingLog = &lines;
+  const bool changed = fn(l.state);
+  PendingLog = nullptr;
+  ++l.state.generation;
+  const bool saved = l.fresh ? replaceFile(l.saveTo, serialize(l.state), why)
+                             : !changed || rewrite(l.saveTo, serialize(l.state), why);
+  writeLogLines(lines, saved ? "" : " not saved");
+  if (!saved) return Access::kRefused;
   boundLog();
   return Access::kDone;
 }
@@ -243,24 +402,32 @@ Access resetState(std::string& why) {
   if (!makeParents(path, why)) return Access::kRefused;
   Fd held(-1);
   if (Access a = lock(lockPath(), held, why); a != Access::kDone) return a;
-  // Whatever the file holds, it is replaced, but only a file of ours.
-  struct stat st {};
-  if (lstat(path.c_str(), &st) == 0) {
-    Fd f(openOurs(path, O_RDONLY, why));
+  // Whatever the copies hold, they are replaced, but only files of ours.
+  for (const std::string& copy : {path, altStatePath()}) {
+    struct stat st {};
+    if (lstat(copy.c_str(), &st) != 0) continue;
+    Fd f(openOurs(copy, O_RDONLY, why));
     if (f.fd < 0) return Access::kRefused;
   }
+  // The second copy goes first: a crash in between leaves the old state,
+  // never an old copy that outranks the fresh one.
+  if (changeFile(unlink, altStatePath()) != 0 && errno != ENOENT) { why = sysWhy("cannot remove " + altStatePath()); return Access::kRefused; }
   if (!replaceFile(path, serialize(State{}), why)) return Access::kRefused;
   if (!clearLog(why)) return Access::kRefused;
-  removeImages();
+  // The firmware images, and what runs killed in mid-write left behind.
+  const std::string base = stateFolder().second;
+  removeInFolder([&](const std::string& name) {
+    return name.starts_with(base + kImageInfix) || isLeftTemporary(name, base);
+  });
   return Access::kDone;
 }
 
 void appendLog(const std::string& line) {
-  std::string why;
-  Fd f(openOurs(logPath(), O_WRONLY | O_APPEND | O_CREAT, why));
-  if (f.fd < 0) return;
-  const std::string stored = std::to_string(getpid()) + " " + line + "\n";
-  writeAll(f.fd, stored.data(), stored.size());
+  if (PendingLog != nullptr) {
+    PendingLog->push_back(line);
+    return;
+  }
+  writeLogLines({line}, "");
 }
 
 std::vector<LogLine> readLog(std::string& why) {
@@ -278,31 +445,29 @@ bool clearLog(std::string& why) {
   if (lstat(logPath().c_str(), &st) != 0) return true;
   Fd f(openOurs(logPath(), O_WRONLY, why));
   if (f.fd < 0) return false;
-  if (ftruncate(f.fd, 0) != 0) { why = sysWhy("cannot empty " + logPath()); return false; }
+  if (!truncateTo(f.fd, 0)) { why = sysWhy("cannot empty " + logPath()); return false; }
   return true;
 }
 
 bool writeImage(const ImageWrite& w, std::string& why) {
-  const std::string path = imagePath(w.serial, w.device);
+  const std::string path = imagePath(w.serial, w.device, w.file);
+  if (w.start) {
+    // The files that neither the state before this request nor the one
+    // after it names: earlier transfers, and those of killed runs.
+    const std::string prefix = stateFolder().second + kImageInfix + w.serial + "." + std::to_string(w.device) + ".";
+    removeInFolder([&](const std::string& name) {
+      const std::string number = name.substr(std::min(name.size(), prefix.size()));
+      return name.starts_with(prefix) && allDigits(number) && number != std::to_string(w.file) &&
+             number != std::to_string(w.keep[0]) && number != std::to_string(w.keep[1]);
+    });
+  }
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 && !mayChange()) { why = sysWhy("cannot create " + path); return false; }
   Fd f(openOurs(path, O_WRONLY | O_CREAT, why));
   if (f.fd < 0) return false;
-  if (w.start && ftruncate(f.fd, 0) != 0) { why = sysWhy("cannot empty " + path); return false; }
+  if (w.start && !truncateTo(f.fd, 0)) { why = sysWhy("cannot empty " + path); return false; }
   if (!writeAllAt(f.fd, w.bytes.data(), w.bytes.size(), w.offset)) { why = sysWhy("cannot write " + path); return false; }
   return true;
-}
-
-void removeImages() {
-  const std::string path = statePath();
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + kImageInfix;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  // unlink removes a name, never what a link leads to.
-  while (const dirent* entry = readdir(d)) {
-    if (std::string(entry->d_name).starts_with(prefix)) unlink((dir + "/" + entry->d_name).c_str());
-  }
-  closedir(d);
 }
 
 }  // namespace nicisim

@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include "adapci/kivadapci.h"
 #include "debug/kivdebug.h"
 #include "servicemode/kivportrequests.h"
+#include "servicemode/kivservicemodejson.h"
 
 #define KIV_TRACE_MODULE "kivservicemode"
 
@@ -21,6 +24,9 @@ const char* adapterDeviceParam = nullptr;
 std::int32_t bServiceMode = -1;
 std::int32_t nAdapterPortNumber = kPortNotGiven;
 std::int32_t queryMode = 0;
+std::vector<std::string> ParseParamsProblems;
+std::vector<PortRequestRecord> SentPortRequests;
+bool RecordPortRequests = false;
 
 namespace {
 
@@ -63,14 +69,14 @@ void fillHeader(kiv::wire::Bytes block, std::uint16_t transaction, const kiv::wi
 // judge it: AS_Warning counts as success, the two errors the flow acts on
 // are traced by name, and an exchange whose answer cannot be trusted must
 // not read as success (the block would still hold the zero result it was
-// sent with).
-std::int32_t judgeAnswer(const char* function, std::int32_t exchangeCode, kiv::wire::ConstBytes block) {
+// sent with). Recorded for the JSON report, the warning kept as such.
+std::int32_t judgeAnswer(const char* function, std::uint16_t transaction, std::int32_t port, std::int32_t value,
+                         std::int32_t exchangeCode, kiv::wire::ConstBytes block) {
   const auto applicationResult = static_cast<std::int16_t>(kiv::wire::get16be(block, ARB::kApplicationResult));
   std::int32_t result = applicationResult;
   switch (result) {
     case AS_Warning:
       KIV_TRACE("%s: AS_Warning\n", function);
-      result = AS_Success;
       break;
     case AE_LoopDown:
       KIV_TRACE("%s: AE_LoopDown\n", function);
@@ -93,10 +99,77 @@ std::int32_t judgeAnswer(const char* function, std::int32_t exchangeCode, kiv::w
     KIV_TRACE("%s: exchange failed, SendAdapCIRequest rc: %d, rc: %X\n", function, exchangeCode,
               static_cast<unsigned>(result));
   }
-  return result;
+  // A failed open sent nothing; any other failed exchange may have reached
+  // the adapter and been carried out.
+  if (RecordPortRequests) {
+    SentPortRequests.push_back(
+        {transaction, port, value, exchangeCode, result, exchangeFailed && exchangeCode != ADAPCI_OpenFailed});
+  }
+  return result == AS_Warning ? std::int32_t{AS_Success} : result;
 }
 
-[[noreturn]] void usageExit() { std::exit(SM_ExitBadCommandLine); }
+// Where getopt would read an option, --json, --help and --version are
+// taken out of the command line, so that the rest parses, traces and fails
+// exactly as it would without them; an argument of -a or -p, an operand and
+// whatever follows "--" or an operand stay as they are.
+struct LongOptions {
+  bool json = false;
+  const char* first = nullptr;  // "--help" or "--version", whichever came first
+};
+std::vector<char*> takeLongOptions(int argc, char** argv, LongOptions& found) {
+  std::vector<char*> rest(argv, argv + (argc > 0 ? 1 : 0));
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--" || arg.size() < 2 || arg[0] != '-') break;
+    if (arg == "--json" || arg == "--help" || arg == "--version") {
+      if (arg == "--json") found.json = true;
+      else if (found.first == nullptr) found.first = argv[i];
+      continue;
+    }
+    rest.push_back(argv[i]);
+    for (std::size_t k = 1; k < arg.size(); ++k) {
+      const char* spec = std::strchr(kOptionString + 1, arg[k]);
+      if (arg[k] == ':' || spec == nullptr || spec[1] != ':') continue;
+      if (k + 1 == arg.size() && i + 1 < argc) rest.push_back(argv[++i]);  // the argument is the next word
+      break;
+    }
+  }
+  rest.insert(rest.end(), argv + std::min(i, argc), argv + argc);
+  rest.push_back(nullptr);
+  return rest;
+}
+
+// The lines --help adds below the usage text.
+constexpr const char* kLongOptionsText =
+    "               --json = also one JSON object on standard output \n"
+    "               --help = this text \n"
+    "               --version = the version \n";
+
+// What the run found and did, for the JSON report.
+ServiceModeReport g_report;
+
+// The one result line: to standard error, and kept for the JSON report.
+void resultLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void resultLine(const char* format, ...) {
+  char line[128];  // the longest line takes 48 bytes
+  std::va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::fputs(line, stderr);
+  g_report.resultLine.assign(line, std::strcspn(line, "\n"));
+}
+
+[[noreturn]] void finish(int status) {
+  if (g_report.json) PrintServiceModeDocument(g_report, status);
+  std::exit(status);
+}
+
+void problem(std::string text) {
+  if (std::find(ParseParamsProblems.begin(), ParseParamsProblems.end(), text) == ParseParamsProblems.end())
+    ParseParamsProblems.push_back(std::move(text));
+}
 
 }  // namespace
 
@@ -105,6 +178,7 @@ void ResetParams() {
   bServiceMode = -1;
   nAdapterPortNumber = kPortNotGiven;
   queryMode = 0;
+  ParseParamsProblems.clear();
 }
 
 std::int32_t PartnerPort(std::int32_t port) {
@@ -117,25 +191,40 @@ std::int32_t ParseParams(int argc, char** argv) {
   int errors = 0;
   bool actionSeen = false;
   bool portSeen = false;
+  ParseParamsProblems.clear();
 
   KIV_TRACE("ParseParams: entry %d %s \n", argc, argc > 1 && argv[1] != nullptr ? argv[1] : kNoFirstArgument);
 
   opterr = 0;
   optind = 0;  // a fresh parse, also when called again in one process
-  int c;
-  while ((c = getopt(argc, argv, kOptionString)) != -1) {
+  for (;;) {
+    // The word getopt reads from: a cluster of letters keeps optind until
+    // its last letter.
+    const int at = std::max(optind, 1);
+    const int c = getopt(argc, argv, kOptionString);
+    if (c == -1) break;
     switch (c) {
       case 'a':
-        if (adapterDeviceParam != nullptr) ++errors;
+        if (adapterDeviceParam != nullptr) {
+          ++errors;
+          problem("option -a given more than once");
+        }
         adapterDeviceParam = optarg;
         KIV_TRACE("ParseParams: Adapter: %s \n", adapterDeviceParam);
         break;
       case 'p': {
-        if (portSeen) ++errors;
+        if (portSeen) {
+          ++errors;
+          problem("option -p given more than once");
+        }
         portSeen = true;
         std::int32_t port = portNumberOf(optarg);
-        if (port == kPortNotGiven) ++errors;
-        else nAdapterPortNumber = port;
+        if (port == kPortNotGiven) {
+          ++errors;
+          problem("-p " + std::string(optarg) + ": not a port name (1L, 1R, 2L or 2R)");
+        } else {
+          nAdapterPortNumber = port;
+        }
         KIV_TRACE("ParseParams: Adapter Port Number: %u \n", static_cast<unsigned>(nAdapterPortNumber));
         break;
       }
@@ -144,6 +233,7 @@ std::int32_t ParseParams(int argc, char** argv) {
       case 'q':
         if (actionSeen) {
           ++errors;
+          problem("more than one action option: give one of -y, -n and -q");
           break;
         }
         actionSeen = true;
@@ -157,6 +247,9 @@ std::int32_t ParseParams(int argc, char** argv) {
         break;
       default:
         ++errors;
+        if (optopt == 'a' || optopt == 'p') problem(std::string("option -") + static_cast<char>(optopt) + " needs an argument");
+        else if (std::string_view(argv[at]).starts_with("--")) problem("unknown option " + std::string(argv[at]));
+        else problem(std::string("unknown option -") + static_cast<char>(optopt));
         break;
     }
   }
@@ -165,10 +258,16 @@ std::int32_t ParseParams(int argc, char** argv) {
     std::fprintf(stderr, "%s: Unprocessed parameters at end of command line: ", szCmdName);
     for (int i = optind; i < argc; ++i) std::fprintf(stderr, "%s ", argv[i]);
     std::fprintf(stderr, "\n");
+    std::string leftovers = "unprocessed parameters at end of command line:";
+    for (int i = optind; i < argc; ++i) leftovers.append(" ").append(argv[i]);
+    problem(leftovers);
     ++errors;
     result = SM_ExitBadCommandLine;
   }
 
+  if (!actionSeen) problem("no action option: give one of -y, -n and -q");
+  if (adapterDeviceParam == nullptr) problem("no adapter: -a is required");
+  if (!portSeen) problem("no port: -p is required");
   if (errors > 0 || !actionSeen || adapterDeviceParam == nullptr || nAdapterPortNumber == kPortNotGiven) {
     std::fprintf(stderr, kUsageText, szCmdName);
     result = SM_ExitBadCommandLine;
@@ -188,7 +287,8 @@ std::int32_t isServiceMode(std::int32_t port, std::int32_t* pSM) {
   std::int32_t exchangeCode = SendAdapCIRequest(LoopMapRequest::kBlockSize, 0, block.data());
   KIV_TRACE("isServiceMode: SendAdapCIRequest rc: %d\n", exchangeCode);
 
-  const std::int32_t result = judgeAnswer("isServiceMode", exchangeCode, block);
+  const std::int32_t result =
+      judgeAnswer("isServiceMode", FN_ADAP_GetFCLoopMap, port, PortRequestRecord::kRead, exchangeCode, block);
   if (result == AS_Success) {
     const std::uint32_t word = kiv::wire::get32le(block, LoopMapRequest::kServiceModeWord);
     *pSM = (word & LoopMapRequest::kServiceModeBit) != 0 ? 1 : 0;
@@ -208,7 +308,7 @@ std::int32_t SetServiceMode(std::int32_t port, std::int32_t value) {
   std::int32_t exchangeCode = SendAdapCIRequest(ServiceModeRequest::kBlockSize, 0, block.data());
   KIV_TRACE("SetServiceMode: SendAdapCIRequest, rc: %d\n", exchangeCode);
 
-  const std::int32_t result = judgeAnswer("SetServiceMode", exchangeCode, block);
+  const std::int32_t result = judgeAnswer("SetServiceMode", FN_ADAP_ServiceMode, port, value, exchangeCode, block);
   KIV_TRACE("SetServiceMode: exiting function rc: %X\n", static_cast<unsigned>(result));
   return result;
 }
@@ -218,9 +318,27 @@ void KIV_ServiceModeMain(int argc, char** argv) {
   const char* slash = std::strrchr(argv0, '/');
   szCmdName = slash != nullptr ? slash + 1 : argv0;
 
+  LongOptions found;
+  std::vector<char*> args = takeLongOptions(argc, argv, found);
+  // Help and the version are answered before anything is traced or sent.
+  if (found.first != nullptr) {
+    if (std::string_view(found.first) == "--version") {
+      std::printf("kivservicemode %s\n", std::string(kiv::cli::projectVersion()).c_str());
+    } else {
+      std::printf(kUsageText, szCmdName);
+      std::fputs(kLongOptionsText, stdout);
+    }
+    std::exit(SM_ExitNotInServiceMode);
+  }
+  g_report.json = found.json;
+  RecordPortRequests = found.json;
+  g_report.argc = argc;
+  g_report.argv = argv;
+
   KIV_OpenTraceFile(szCmdName);
 
-  if (ParseParams(argc, argv) != 0) usageExit();
+  if (ParseParams(static_cast<int>(args.size()) - 1, args.data()) != 0) finish(SM_ExitBadCommandLine);
+  g_report.commandLineGood = true;
 
   const std::int32_t ownPort = nAdapterPortNumber;
   const std::int32_t partnerPort = PartnerPort(ownPort);
@@ -230,6 +348,8 @@ void KIV_ServiceModeMain(int argc, char** argv) {
   // Query phase: both ports are always read, the own port first.
   std::int32_t ownResult = isServiceMode(ownPort, &ownFlag);
   const std::int32_t partnerResult = isServiceMode(partnerPort, &partnerFlag);
+  g_report.ownRead = {ownResult, ownFlag};
+  g_report.partnerRead = {partnerResult, partnerFlag};
 
   // Decision phase: settle an unread own port.
   if (ownResult != 0) {
@@ -259,22 +379,23 @@ void KIV_ServiceModeMain(int argc, char** argv) {
 
   if (queryMode == 1) {
     if (ownResult != 0) {
-      std::fprintf(stderr, "Query Service Mode failed, rc=%X\n", static_cast<unsigned>(ownResult));
+      resultLine("Query Service Mode failed, rc=%X\n", static_cast<unsigned>(ownResult));
       KIV_TRACE("Query Service Mode failed\n");
-      std::exit(SM_ExitFailed);
+      g_report.failure = ownResult;
+      finish(SM_ExitFailed);
     }
     if (ownFlag == 1) {
       KIV_TRACE("main: Port %d is in Service Mode\n", ownPort);
-      std::fprintf(stderr, "Port %d is in Service Mode\n", ownPort);
-      std::exit(SM_ExitInServiceMode);
+      resultLine("Port %d is in Service Mode\n", ownPort);
+      finish(SM_ExitInServiceMode);
     }
     KIV_TRACE("main: Port %d is not in Service Mode\n", ownPort);
-    std::fprintf(stderr, "Port %d is not in Service Mode\n", ownPort);
+    resultLine("Port %d is not in Service Mode\n", ownPort);
     if (partnerFlag == 0) {
       FinalReturnCode = ownResult;
       UsingIntelligentTracing = 1;
     }
-    std::exit(SM_ExitNotInServiceMode);
+    finish(SM_ExitNotInServiceMode);
   }
 
   std::int32_t outcome;
@@ -292,11 +413,11 @@ void KIV_ServiceModeMain(int argc, char** argv) {
 
   if (outcome == 0) {
     KIV_TRACE("main: Service Mode %d to port %d success\n", bServiceMode, ownPort);
-    std::fprintf(stderr, "Service Mode %d to port %d success\n", bServiceMode, ownPort);
-    std::exit(SM_ExitNotInServiceMode);
+    resultLine("Service Mode %d to port %d success\n", bServiceMode, ownPort);
+    finish(SM_ExitNotInServiceMode);
   }
   KIV_TRACE("main: Service Mode %d to port %d failed\n", bServiceMode, ownPort);
-  std::fprintf(stderr, "Service Mode %d to port %d failed, rc=%X\n", bServiceMode, ownPort,
-               static_cast<unsigned>(outcome));
-  std::exit(SM_ExitFailed);
+  resultLine("Service Mode %d to port %d failed, rc=%X\n", bServiceMode, ownPort, static_cast<unsigned>(outcome));
+  g_report.failure = outcome;
+  finish(SM_ExitFailed);
 }

@@ -4,6 +4,8 @@
 #define KIV_SERVICEMODE_KIVSERVICEMODE_H
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Exit statuses of the utility.
 enum ServiceModeExitStatus : int {
@@ -23,8 +25,11 @@ extern std::int32_t nAdapterPortNumber;
 extern std::int32_t queryMode;
 
 // Parses the command line into the globals above; 0 when it can be used,
-// 11 (after the usage text) when it cannot.
+// 11 (after the usage text) when it cannot. What was wrong is kept in
+// ParseParamsProblems, one short text per fault, for the JSON report;
+// standard error gets only the usage text and the leftover line.
 std::int32_t ParseParams(int argc, char** argv);
+extern std::vector<std::string> ParseParamsProblems;
 // Puts the globals back to their initial values (for repeated parses in one
 // process, as tests and fuzzers do).
 void ResetParams();
@@ -35,6 +40,23 @@ std::int32_t PartnerPort(std::int32_t port);
 std::int32_t isServiceMode(std::int32_t port, std::int32_t* pSM);
 // Sets (value 1) or clears (value 0) service mode on a port.
 std::int32_t SetServiceMode(std::int32_t port, std::int32_t value);
+
+// One port request as the utility sent it and judged its answer, kept in
+// the order sent for the JSON report.
+struct PortRequestRecord {
+  static constexpr std::int32_t kRead = -1;  // value of a loop-map read
+  std::uint16_t transaction;
+  std::int32_t port;
+  std::int32_t value;         // 0 clear, 1 set, kRead
+  std::int32_t exchangeCode;  // SendAdapCIRequest's code
+  std::int32_t result;        // the adapter's result as judged (AS_Warning kept as 1)
+  // Whether the adapter may have carried the request out without its answer
+  // saying so: false when the answer can be trusted or nothing was sent.
+  bool outcomeUnknown;
+};
+// Recorded only while RecordPortRequests is set (by --json).
+extern std::vector<PortRequestRecord> SentPortRequests;
+extern bool RecordPortRequests;
 
 // The whole utility; ends the process with exit() and never returns.
 [[noreturn]] void KIV_ServiceModeMain(int argc, char** argv);

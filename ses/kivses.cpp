@@ -43,6 +43,7 @@ void systemSleepMicroseconds(std::uint64_t microseconds) {
 void (*SES_SleepSeconds)(unsigned seconds) = systemSleepSeconds;
 void (*SES_SleepMicroseconds)(std::uint64_t microseconds) = systemSleepMicroseconds;
 void (*SES_DownloadProgress)(std::uint32_t sent, std::uint32_t total) = [](std::uint32_t, std::uint32_t) {};
+void (*SES_RequestDone)(const SesRequestResult& result) = [](const SesRequestResult&) {};
 
 const char* SES_ResultName(std::int32_t rc) {
   switch (rc) {
@@ -69,10 +70,10 @@ namespace SES = ShortEnclosureStatusPage;
 using StatusPage = std::array<std::uint8_t, SES::kLength>;
 using DownloadPage = std::array<std::uint8_t, DLP::kPageSize>;
 
-constexpr unsigned kStartWaitSeconds = 10;
-constexpr unsigned kCommitWaitSeconds = 20;
-constexpr unsigned kStatusSettleSeconds = 5;
-constexpr int kCommitPolls = 10;
+using DLP::kStartWaitSeconds;
+using DLP::kCommitWaitSeconds;
+using DLP::kStatusSettleSeconds;
+using DLP::kCommitPolls;
 
 // A request block or reply buffer, zero-filled, or empty when it cannot be
 // allocated.
@@ -168,6 +169,14 @@ std::int32_t SES_SendCIRequest(std::uint32_t requestSize, std::uint32_t response
   return rc;
 }
 
+// Tells the program what a request came back with; a block that was not
+// answered still holds the zero results it was sent with.
+void requestDone(ConstBytes block, bool send, std::uint8_t pageCode, std::uint32_t length, std::int32_t rc) {
+  if (SES_RequestDone == nullptr) return;
+  const auto applicationResult = static_cast<std::int16_t>(kiv::wire::get16be(block, SRB::kApplicationResult));
+  SES_RequestDone({send, pageCode, length, rc, applicationResult});
+}
+
 // The checks and the zero-filled block of one request, or nothing (with
 // the trace line saying why) when the request may not be sent.
 std::optional<Buffer> requestBlock(const char* function, const char* serialNumber, std::uint32_t length,
@@ -188,6 +197,7 @@ std::int32_t SES_SendDiagnosticCommand(const char* serialNumber, std::uint32_t l
   if (length > 0) std::memcpy(block->bytes.get() + SRB::kPage, page, length);
   buildBlock(block->span(), serialNumber, length, true, 0);
   std::int32_t rc = SES_SendCIRequest(static_cast<std::uint32_t>(block->size), 0, block->span());
+  requestDone(block->span(), true, length > 0 ? page[0] : std::uint8_t{0}, length, rc);
   if (rc != SES_Success) KIV_TRACE("SES_SendDiagnosticCommand: Exit, rc = %d\n", rc);
   return rc;
 }
@@ -198,6 +208,7 @@ std::int32_t SES_RecvDiagnosticResult(const char* serialNumber, std::uint8_t pag
   if (!block) return SES_RequestFailed;
   buildBlock(block->span(), serialNumber, length, false, pageCode);
   std::int32_t rc = SES_SendCIRequest(static_cast<std::uint32_t>(block->size), 0, block->span());
+  requestDone(block->span(), false, pageCode, length, rc);
   if (rc == SES_Success) {
     if (length > 0) std::memcpy(buffer, block->bytes.get() + SRB::kPage, length);
   } else {

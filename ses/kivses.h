@@ -60,6 +60,21 @@ extern void (*SES_SleepMicroseconds)(std::uint64_t microseconds);
 // nothing; a program replaces it to show progress.
 extern void (*SES_DownloadProgress)(std::uint32_t sent, std::uint32_t total);
 
+// What one SEND DIAGNOSTIC or RECEIVE DIAGNOSTIC RESULTS came back with,
+// handed to SES_RequestDone once the answer has been judged: the page code
+// sent (the page's byte 0) or asked for, the page length, the request's
+// result code and the adapter's application result (0 when no answer came
+// back). The default does nothing; a program replaces it to show each
+// request, or to name the adapter's result of a failure.
+struct SesRequestResult {
+  bool send;
+  std::uint8_t pageCode;
+  std::uint32_t length;
+  std::int32_t rc;
+  std::int16_t applicationResult;
+};
+extern void (*SES_RequestDone)(const SesRequestResult& result);
+
 // Writes length bytes of page (page header included) and confirms them
 // through the Short Enclosure Status page. 0, 86, 4097, 4101 or 4107.
 std::int32_t SES_WritePage(const char* serialNumber, std::uint32_t length, const std::uint8_t* page);

@@ -30,6 +30,14 @@ constexpr std::uint8_t kPhaseMask = 0xC0;
 // The device number leaves bits 6 and 7 of its byte to the phase flag.
 constexpr int kMaxDeviceNumber = 0x3F;
 
+// The device's settling times: after the start page, after the commit page,
+// and after the first status that can be read once it is committed; and
+// how often that status is read at most.
+constexpr unsigned kStartWaitSeconds = 10;
+constexpr unsigned kCommitWaitSeconds = 20;
+constexpr unsigned kStatusSettleSeconds = 5;
+constexpr int kCommitPolls = 10;
+
 constexpr std::size_t kPageSize = 512;
 constexpr std::uint32_t kChunk = kPageSize - kHeaderSize;  // 503 image bytes
 

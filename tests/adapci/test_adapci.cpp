@@ -51,6 +51,9 @@ TEST(Exchange, CodeCallsCopyAndTrace) {
       // A failed send: what the library reports is still copied and traced.
       {0, 9, 0, answer(-3, 0, 0, {}, -1), "11" + calls + "01:01", answered("0", 0, 0, "")},
       {0, 0, 0, answer(-3, 0, 0, 192, -1), "11" + calls + "77:ab", answered("192", 0, -3, "")},
+      // A failed send with no answer (size 0): the address that comes with it is not read.
+      {0, 0, 0, [] { nicifake::Send s = answer(-3, 0, 0, 0, -1); s.unreadable = true; return s; }(), "11" + calls + "01:01",
+       answered("0", 0, 0, "")},
       // Less than the block came back: the rest still holds the request.
       {0, 9, 0, answer(-3, 0, 0, 0), "15" + calls + "01:01", answered("0", 0, 0, "") + answerOf + "0" + incomplete},
       {0, 0, 0, answer(-3, 0, 0, 100), "15" + calls + "77:01", answered("100", 0, 0, "") + answerOf + "100" + incomplete},

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# One run of the utility under memcheck against a fresh simulated adapter:
-# the status it must end with, and no error and no leak.
-#   check_valgrind.sh VALGRIND UTILITY KIVADAPSIM STATUS "KIVADAPSIM WORDS" ARGS...
+# One run of a program (the utility, kivses) under memcheck against a fresh
+# simulated adapter: the status it must end with, and no error and no leak.
+#   check_valgrind.sh VALGRIND PROGRAM KIVADAPSIM STATUS "KIVADAPSIM WORDS" ARGS...
 # The kivadapsim words (for instance "fault send always") stage the adapter
 # before the run; give "" for none.
 set -euo pipefail
@@ -20,8 +20,8 @@ status=0
 "$valgrind" --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect \
   --errors-for-leak-kinds=definite,indirect --trace-children=no "$utility" "$@" 2>"$tmp/err" || status=$?
 if [ "$status" -ne "$expected" ]; then
-  echo "kivservicemode $*: status $status, expected $expected"
+  echo "$(basename "$utility") $*: status $status, expected $expected"
   cat "$tmp/err"
   exit 1
 fi
-echo "memcheck run clean: kivservicemode $*"
+echo "memcheck run clean: $(basename "$utility") $*"

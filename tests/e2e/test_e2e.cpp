@@ -1,8 +1,7 @@
-// The utility and the example program against the simulated adapter, for
-// what only it shows: runs in turn on one adapter (its rules, the trace
-// directory, the state kept from one run to the next), every fault kind at
-// every request position, runs at the same time, and the example program's
-// command lines.
+// The utility against the simulated adapter, for what only it shows: runs
+// in turn on one adapter (its rules, the trace directory, the state kept
+// from one run to the next), every fault kind at every request position,
+// and runs at the same time.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -11,6 +10,8 @@
 #include <algorithm>
 #include <regex>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "kivsim.h"
 
@@ -62,14 +63,53 @@ TEST(EndToEnd, RunsInTurnOnOneAdapter) {
   }
 }
 
+// This run's requests in the adapter's log, read here: one line each, a
+// failed open standing for the request it kept from the adapter.
+Words requestsLogged(int pid) {
+  std::string why;
+  Words lines;
+  for (const nicisim::LogLine& l : nicisim::readLog(why))
+    if (l.pid == std::to_string(pid) && (l.line.starts_with("FN_ADAP_") || l.line == "niCIOpen fault=open")) lines.push_back(l.line);
+  return lines;
+}
+
+// The JSON report of a --json run: its line and status; every request the
+// adapter saw, in order, with the adapter's result where nothing spoilt the
+// answer; each port read as the adapter held it; and never "unchanged" when
+// a port changed, exactly "changed" when no fault could hide the outcome.
+void checkReport(const ChildResult& r, const nicisim::State& before, const nicisim::State& after, bool clean) {
+  const nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(doc.is_object()) << r.out;
+  EXPECT_EQ(doc["result_line"].get<std::string>() + "\n" + doc["exit_status"].dump(), r.err + std::to_string(r.status));
+  const Words logged = requestsLogged(r.pid);
+  ASSERT_EQ(doc["requests"].size(), logged.size()) << r.out;
+  for (std::size_t i = 0; i < logged.size(); ++i) {
+    const nlohmann::json& q = doc["requests"][i];
+    std::string want = q["transaction"].get<std::string>() + " port=" + q["port"]["number"].dump();
+    if (q.contains("value")) want += " value=" + q["value"].dump();
+    if (q["exchange_code"] == 10) want = "niCIOpen fault=open";
+    else if (logged[i].find(" fault=") == std::string::npos) want += " rc=" + q["result"].dump();
+    EXPECT_TRUE(logged[i].starts_with(want)) << logged[i] << " is not " << want;
+  }
+  for (const auto& [key, port] : {std::pair{"port", 2}, std::pair{"partner", 3}}) {
+    if (!doc["service_mode"][key].is_null()) {
+      EXPECT_EQ(doc["service_mode"][key], before.ports[port].serviceMode) << key;
+    }
+  }
+  const bool changed = modes(after) != modes(before);
+  if (changed || clean) {
+    EXPECT_EQ(doc["changed"], changed) << r.out;
+  }
+}
+
 // The one line a run may end with, of its action, and that line's status; a
 // claim of port 3's state must be the adapter's, and a query that reports
 // no failure changes no port.
-void checkRun(char action, const ChildResult& r, const nicisim::State& before, const nicisim::State& after) {
+void checkRun(char action, const ChildResult& r, const nicisim::State& before, const nicisim::State& after, bool clean = false) {
   const bool in = after.ports[2].serviceMode;
   const std::string v = action == 'y' ? "1" : "0";
   const std::string failed = (action == 'q' ? std::string("Query Service Mode") : "Service Mode " + v + " to port 3") + " failed, rc=";
-  EXPECT_EQ(r.out, "");
+  checkReport(r, before, after, clean);
   if (r.err.starts_with(failed)) {
     EXPECT_TRUE(std::regex_match(r.err.substr(failed.size()), std::regex("[0-9A-F]{1,8}\n")) && r.status == 47) << r.err;
   } else if (action == 'q') {
@@ -85,7 +125,7 @@ void checkRun(char action, const ChildResult& r, const nicisim::State& before, c
 // each request of a query (q), an enable (y) and a disable (n) of port 2L
 // (3), from each state of its pair: the own port in or out of service mode,
 // its partner in it, the loop up or down. A run without a fault counts the
-// requests.
+// requests. Every run reports in JSON too.
 const char* const kStarts[] = {"InLoopUp", "InLoopDown", "OutLoopUp", "OutLoopDown", "PartnerInLoopUp", "PartnerInLoopDown"};
 class FaultMatrix : public ::testing::TestWithParam<std::tuple<char, int>> {};
 
@@ -95,9 +135,9 @@ TEST_P(FaultMatrix, EveryKindAtEveryRequestOneHonestLine) {
   nicisim::State before;
   before.ports[2].serviceMode = start < 2, before.ports[3].serviceMode = start >= 4, before.ports[2].loopUp = start % 2 == 0;
   sim.setState(before);
-  const Words args{"-a", "A0", "-p", "2L", std::string("-") + action};
+  const Words args{"-a", "A0", "-p", "2L", std::string("-") + action, "--json"};
   const ChildResult clean = sim.utility(args);
-  checkRun(action, clean, before, sim.state());
+  checkRun(action, clean, before, sim.state(), true);
   const std::size_t requests = sim.log().size();
   for (std::size_t kind = 0; kind < nicisim::kFaultKinds; ++kind) {
     const nicisim::FaultKindInfo& info = nicisim::kFaultKindInfo[kind];
@@ -172,56 +212,6 @@ TEST(Concurrency, FiftyExitsDeleteOnlyTheExcess) {
   for (std::string& t : kept) t = t.starts_with("kivservicemode.old") ? t : std::regex_replace(t, std::regex("[0-9]+"), "N");
   want.insert(want.end(), old.begin() + 70, old.end());
   EXPECT_EQ(kept, want);
-}
-
-// The example program, a command line per row, against an enclosure staged
-// as the row says: its output, standard error and status, and the requests
-// that reached the enclosure; the last row transfers and commits an image.
-// It traces only where it is told and reads no environment variable
-// (KIV_TRACE_DIR gets nothing).
-TEST(Example, FirmwareLoadCommandLines) {
-  Sim sim;
-  const TempDir tmp;
-  const std::string image = tmp.file("image"), empty = tmp.file("empty"), own = tmp.file("own"), other = tmp.file("other"),
-                    linked = tmp.file("linked"), missing = tmp.file("missing/deeper"), env = tmp.file("env");
-  std::string bytes(1006, 0);
-  std::generate(bytes.begin(), bytes.end(), [i = 0]() mutable { return static_cast<char>(i++ * 7); });
-  for (const std::string& d : {own, other, linked, env}) mkdir(d.c_str(), 0755);
-  writeFile(image, bytes), writeFile(empty, ""), writeFile(other + "/notes.txt", "keep");
-  writeFile(own + "/kivses_fwload.261204122540.42.gz", "x");
-  symlink(image.c_str(), (linked + "/kivses_fwload.261204122540.43").c_str());
-  setenv("KIV_TRACE_DIR", env.c_str(), 1);
-  const std::string no = "kivses_fwload: ", usage = "usage: kivses_fwload [--no-wait] [--trace-dir DIR] SERIAL DEVICE IMAGEFILE\n",
-                    refused = ", not a kivses_fwload trace; give a new directory or one with its traces only\n",
-                    transfer = "transfer of 1006 bytes to ENC1 device 5: rc=";
-  const struct { Words args; std::string out, err; int status; std::string staging = ""; std::size_t requests = 0; } rows[] = {
-      {{"--trace-dir", other, "ENC1", "5", image}, "", no + other + " holds notes.txt" + refused, 2},
-      {{"--trace-dir", linked, "ENC1", "5", image}, "", no + linked + " holds kivses_fwload.261204122540.43" + refused, 2},
-      {{"--trace-dir", image, "ENC1", "5", image}, "", no + image + " is not a directory\n", 2},
-      {{"--trace-dir", image + "/x", "ENC1", "5", image}, "", no + "cannot use " + image + "/x: Not a directory\n", 2},
-      {{"ENC1", "5", empty}, "", no + empty + " is empty; nothing sent\n", 1},
-      {{"ENC1", "64", image}, "", no + "device number must be 0 to 63\n", 2},
-      {{"--bogus", "ENC1", "5", image}, "", no + "unknown option or missing argument: --bogus\n" + usage, 2},
-      {{"ENC1", "5"}, "", usage, 2},
-      {{"--version"}, "kivses_fwload " KIV_VERSION "\n", "", 0},
-      {{"--trace-dir", missing, "ENC1", "5", image}, transfer + "4107 (SES_Busy)\n", no + "no trace file in " + missing +
-       "; going on untraced\n", 1, "busy=1", 1},
-      {{"ENC1", "5", image, "--trace-dir", own, "--no-wait"}, "skipping a 10 s wait (--no-wait)\nsent 503 of 1006 bytes\nsent 1006 "
-       "of 1006 bytes\n" + transfer + "0 (SES_Success)\nskipping a 20 s wait (--no-wait)\nskipping a 5 s wait (--no-wait)\ncommit: "
-       "rc=0 (SES_Success)\n", "", 0, "status=0", 7},
-  };
-  for (const auto& row : rows) {
-    sim.sim({"reset"});
-    if (!row.staging.empty()) sim.sim({"enclosure", "ENC1", row.staging});
-    const ChildResult r = sim.program(KIVSES_FWLOAD_PATH, "kivses_fwload", row.args);
-    EXPECT_EQ(r.out + r.err + std::to_string(r.status) + " " + std::to_string(sim.log().size()),
-              row.out + row.err + std::to_string(row.status) + " " + std::to_string(row.requests));
-  }
-  EXPECT_EQ(sim.sim({"firmware", "ENC1"}), "serial: ENC1\ndevice 5: pages 2, length 1006, sha256 "
-            "8a938abb8564245f9d0c6806e484d21d394dbc60641c27d024d3bdc03b84e6e7, committed\n");
-  EXPECT_EQ(names(own) + names(other) + names(linked) + names(env),
-            " kivses_fwload.N.N.gz kivses_fwload.N.N.gz notes.txt kivses_fwload.N.N");
-  EXPECT_TRUE(sim.program(KIVSES_FWLOAD_PATH, "kivses_fwload", {"--help"}).out.starts_with(usage + "\nTransfers the firmware"));
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ constexpr std::time_t kNow = 1000000;
 // What housekeeping did: the files handed to gzip, the deletions tried in
 // order ("!" before a refused one), the waits for the directory lock; and
 // the files it may not delete.
-static struct { std::vector<std::string> gz, rm; std::set<std::string> undeletable; int waits, lockFd, release; } g;
+static struct { std::vector<std::string> gz, rm; std::set<std::string> undeletable; int waits, lockFd, release; std::string dir; } g;
 
 static std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 static std::string joined(const std::vector<std::string>& names) {
@@ -35,7 +35,8 @@ static std::string joined(const std::vector<std::string>& names) {
 
 // Makes entries in the current directory, one per word:
 //   name:size:age  a file of size bytes, modified age seconds before now
-//                  ("!name:..." cannot be deleted)
+//                  ("!name:..." cannot be deleted, "=name:..." is this
+//                  run's own trace)
 //   name/  name|   a subdirectory, a FIFO (both modified at time 0)
 //   name@target    a symbolic link     name+target  a hard link
 //   #count         that many empty files named by number, made now (later
@@ -45,6 +46,7 @@ static void build(const std::string& words) {
   for (std::string w; in >> w;) {
     if (w[0] == '#') for (int i = std::atoi(&w[1]); i > 0; --i) mknod(std::to_string(i).c_str(), S_IFREG | 0644, 0);
     if (w[0] == '!') g.undeletable.insert(w.erase(0, 1).substr(0, w.find(':')));
+    if (w[0] == '=') std::snprintf(DebugStreamName, sizeof DebugStreamName, "%s/%s", g.dir.c_str(), w.erase(0, 1).substr(0, w.find(':')).c_str());
     const std::size_t at = w.find_first_of(":/|@+");
     if (at == std::string::npos) continue;
     const std::string name = w.substr(0, at), rest = w.substr(at + 1);
@@ -71,11 +73,11 @@ struct Row { std::string entries, outcome; int files = -1; std::int64_t space = 
 // directory order.
 static std::string tidy(const Row& row, void (*procedure)(const char*)) {
   g = {};
-  KIV_UnlinkFile = [](const char* path) {
+  KIV_UnlinkFile = [](int dirfd, const char* path) {
     g.rm.push_back(std::string(g.undeletable.count(baseName(path)) != 0 ? "!" : "") + baseName(path));
-    return g.rm.back()[0] == '!' ? -1 : unlink(path);
+    return g.rm.back()[0] == '!' ? -1 : unlinkat(dirfd, path, 0);
   };
-  KIV_RunGzip = [](auto paths) { for (const std::string& p : paths) g.gz.push_back(baseName(p)); return 0; };
+  KIV_RunGzip = [](int, auto names) { for (const std::string& n : names) g.gz.push_back(n); return 0; };
   KIV_HouseKeepingNow = [] { return kNow; };
   KIV_HouseKeepingSleep = [](unsigned) { if (++g.waits == g.release) close(g.lockFd); };
   if (row.files >= 0) KIV_MaxNumberOfFiles = row.files;
@@ -85,6 +87,7 @@ static std::string tidy(const Row& row, void (*procedure)(const char*)) {
   while (row.entries.starts_with('>') && dir.size() < 4000)
     mkdir((dir += '/' + std::string(std::min<std::size_t>(200, 3999 - dir.size()), 'd')).c_str(), 0755);
   if (chdir(dir.c_str()) != 0) return "no directory";
+  g.dir = dir;
   build(row.entries);
   std::map<std::string, std::size_t> tie;
   const std::unique_ptr<DIR, int (*)(DIR*)> d(opendir("."), closedir);
@@ -115,6 +118,11 @@ const std::vector<Row> kDirectories = {
     {"a:1:5 b.gz:1:4 big:6000000:0", "gz: | rm: a b.gz | counted 1"},
     {"sub/ pipe| topipe@pipe a.gz:1:2 b:1:1", "gz: | rm: a.gz | counted 1", 1},
     {"~a:1:7 ~b:1:7 ~c:1:7 epoch:1:1000000", "gz: epoch | rm: epoch ~0 | counted 2", 2},
+    // This run's own trace, compressed or not, goes last among files of its
+    // age, whatever the directory order: a file grown past the limit goes.
+    {"=own:1:7 grown:6000000:7", "gz: | rm: grown | counted 1"},
+    {"grown:6000000:7 =own:1:7", "gz: | rm: grown | counted 1"},
+    {"=own.gz:1:7 ~a:1:7 ~b:1:7", "gz: | rm: ~0 ~1 | counted 1", 1},
     {"a:1:3 !b:1:2 c:1:1", "gz: | rm: a !b | counted 0", 1},
     {"", "gz: | rm: | counted 0", 0},
     {"?", "gz: | rm: | counted 0", 0},
@@ -176,17 +184,22 @@ TEST(Housekeeping, SameAsOneFilePerPass) {
 
 // gzip itself, on names that a shell would split or expand, in a directory
 // whose name gzip would take for options: each path reaches it as one
-// argument, and at most KIV_GzipBatchLimit paths go to one gzip.
+// argument, and at most KIV_GzipBatchLimit paths go to one gzip. The gzip
+// run is the one fixed at build time: one found first through PATH (here
+// the current directory, through an empty entry) never runs.
 TEST(Housekeeping, GzipTakesEachPathAsOneArgument) {
   const std::string hostile = "a b 'c\" ;$(touch pwned);`touch pwned2` -x";
   EXPECT_EQ(kivtest::runTraced([&] {
     KIV_HouseKeepingNow = [] { return std::time_t{1} << 40; };  // every file is stale
-    KIV_RunGzip = [](auto paths) { g.gz.push_back(std::to_string(paths.size())); return KIV_GzipFiles(paths); };
+    KIV_RunGzip = [](int fd, auto names) { g.gz.push_back(std::to_string(names.size())); return KIV_GzipFiles(fd, names); };
     KIV_GzipBatchLimit = 2;
     if (chdir(KIV_DebugDir) != 0 || mkdir("-n", 0755) != 0) return;
+    kivtest::writeFile("gzip", "#!/bin/sh\ntouch \"$PWD/path-gzip-ran\"\n");
+    chmod("gzip", 0755);
+    setenv("PATH", ":/nonexistent", 1);
     for (std::string name : {hostile, std::string("plain"), std::string("-f")}) kivtest::writeFile("-n/" + name, "x\n");
     KIV_HouseKeeping("-n");
     std::printf("%s |%s |%s", joined(g.gz).c_str(), joined(kivtest::listDir("-n")).c_str(),
                 joined(kivtest::listDir(".")).c_str());
-  }, nullptr).out, " 2 1 | -f.gz " + hostile + ".gz plain.gz | -n");
+  }, nullptr).out, " 2 1 | -f.gz " + hostile + ".gz plain.gz | -n gzip");
 }

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The package and the install of a built tree (scripts/test.sh runs it on
 # its Release build): the Debian package's files, headers and dependency;
-# the tree installed into a fresh prefix, its utility run against the
-# installed simulated adapter; the utility built against the installed
+# the tree installed into a fresh prefix, its utility and kivses run against
+# the installed simulated adapter; the utility built against the installed
 # client library by path (KIV_NICI); a program built against the installed
 # CMake package.
 #   check_install.sh SRC BUILD
-# The installed utility traces where the tree was configured to
-# (KIV_TRACE_DIR): it runs only when that is a folder inside the tree, as
+# The installed programs trace where the tree was configured to
+# (KIV_TRACE_DIR): they run only when that is a folder inside the tree, as
 # scripts/test.sh configures it, so that nothing reaches the system's trace
 # directory (hiding that directory behind a mount would need a root that is
 # a mount point, which a chroot's is not); otherwise one "skipped:" line says
@@ -26,12 +26,14 @@ echo "== package"
 (cd "$build" && cpack -G DEB -B "$tmp/pkg" >/dev/null)
 deb=$(ls "$tmp"/pkg/*.deb)
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | sort > "$tmp/files"
-for f in /usr/sbin/kivservicemode /usr/bin/kivadapsim \
+for f in /usr/sbin/kivservicemode /usr/sbin/kivses /usr/bin/kivadapsim \
          /usr/lib/libkivdebug.a /usr/lib/libLL.a /usr/lib/libkivadapci.a /usr/lib/libkivses.a /usr/lib/libnicisim.so.1 \
          /usr/include/kiv/debug/kivdebug.h /usr/include/kiv/ll/LL.h /usr/include/kiv/adapci/kivadapci.h \
          /usr/include/kiv/ses/kivses.h /usr/include/kiv/adapci/nici.h \
          /usr/lib/cmake/kiv/kivConfig.cmake /usr/lib/cmake/kiv/kivTargets.cmake \
-         /usr/share/man/man8/kivservicemode.8.gz /usr/share/man/man1/kivadapsim.1.gz; do
+         /usr/share/man/man8/kivservicemode.8.gz /usr/share/man/man8/kivses.8.gz /usr/share/man/man1/kivadapsim.1.gz \
+         /usr/share/bash-completion/completions/kivservicemode /usr/share/bash-completion/completions/kivses \
+         /usr/share/bash-completion/completions/kivadapsim; do
   grep -qx "$f" "$tmp/files" || { echo "package lacks $f"; cat "$tmp/files"; exit 1; }
 done
 # Exactly the public headers, none of the simulator's, the fake's or the
@@ -72,8 +74,11 @@ if [[ $traces == "$build"/?* && $traces != *..* ]]; then
   [ $status -eq 0 ] || { echo "unexpected status $status"; exit 1; }
   [ -d "$traces" ] || { echo "the installed utility did not trace into $traces"; exit 1; }
   "$tmp/prefix/bin/kivadapsim" log | grep -x 'FN_ADAP_GetFCLoopMap port=1 rc=0' >/dev/null
+  "$tmp/prefix/bin/kivadapsim" enclosure ENC1 status=0 >/dev/null
+  out=$("$tmp/prefix/sbin/kivses" status ENC1)
+  [ "$out" = "short enclosure status of ENC1: 0 (good)" ] || { echo "unexpected answer of kivses: $out"; exit 1; }
 else
-  echo "skipped: the installed utility's run, as it would trace into $traces" \
+  echo "skipped: the installed programs' runs, as they would trace into $traces" \
     "(configure the tree with -DKIV_TRACE_DIR=$build/traces)"
 fi
 

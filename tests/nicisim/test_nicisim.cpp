@@ -9,10 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <regex>
 #include <sstream>
 
+#include "adapci/kivadapci.h"
 #include "adapci/nici.h"
+#include "cli/kivsha256.h"
+#include "ses/kivses.h"
 #include "kivblocks.h"
 #include "kivsim.h"
 
@@ -23,6 +28,12 @@ using namespace nicisim;
 namespace B = blocks;
 using B::Block;
 constexpr std::uint64_t kAddress = 0x7F00DEAD0000;  // where an SES block says its data area lies
+
+std::string joinedNames(const Words& names) {
+  std::string all;
+  for (const std::string& n : names) all += (all.empty() ? "" : " ") + n;
+  return all;
+}
 
 std::string hex(const Block& b, std::size_t from, std::size_t n) {
   std::string s;
@@ -283,8 +294,8 @@ TEST(Store, DamagedOrForeignStateIsRefused) {
   auto text = [&](const char* t) { return [&, t] { return writeFile(state, t), 0; }; };
   const struct { std::function<int()> make; std::string why; } rows[] = {
       {text(""), "damaged state file: not a kivadapsim state file (no final line end)"},
-      {text("kivadapsim-state\nversion=1\n"), "damaged state file: unsupported state version 'version=1'"},
-      {text("kivadapsim-state\nversion=2\nport1.mode=maybe\n"), "damaged state file: line 3: bad value of port1.mode"},
+      {text("kivadapsim-state\nversion=2\n"), "damaged state file: unsupported state version 'version=2'"},
+      {text("kivadapsim-state\nversion=3\ngeneration=1\nport1.mode=maybe\n"), "damaged state file: line 4: checksum does not match"},
       {[&] { return symlink(other.c_str(), state.c_str()); }, "is a symbolic link, refused"},
       {[&] { return mkfifo(state.c_str(), 0600); }, "not a regular file, refused"},
       {[&] { return link(other.c_str(), state.c_str()); }, "has more than one link, refused"},
@@ -314,6 +325,87 @@ TEST(Store, LogKeepsTheNewestLines) {
   const Words log = sim.log();  // the open cuts it, the send adds its line
   EXPECT_EQ(std::to_string(log.size()) + " " + log.front() + " " + log.back(), std::to_string(kMaxLogLines + 1) +
             " old line " + std::to_string(lines - kMaxLogLines) + " FN_ADAP_GetFCLoopMap port=1 rc=0");
+}
+
+// A crash, or a full file system, at each operation that changes the
+// simulator's files during a run that sets port 1L, then transfers an image
+// to device 5 and commits it over the one committed before: the state stays
+// readable (the last whole copy), the log claims nothing the state does not
+// show (a line whose save failed says so), and the committed image is
+// whole, the old one or the new one.
+TEST(Store, CrashOrFullDiskAtEachFileOperation) {
+  Sim sim;
+  const Block oldImage(600, 'a'), newImage(1100, 'b');
+  const std::string oldDigest = kiv::sha256Hex(oldImage), newDigest = kiv::sha256Hex(newImage), set = "FN_ADAP_ServiceMode port=1 value=1 rc=0";
+  const auto download = [](const Block& image) {
+    if (SES_DownloadFwTransfer("ENC1", 5, image.data(), static_cast<std::uint32_t>(image.size())) == SES_Success) {
+      SES_DownloadFwCommit("ENC1", 5);
+    }
+    SES_CloseCIConnection();
+  };
+  int notSaved = 0;
+  for (SimFailure kind : {SimFailure::kCrash, SimFailure::kFull}) {
+    for (std::uint64_t at = 1;; ++at) {
+      SCOPED_TRACE((kind == SimFailure::kCrash ? "crash at " : "ENOSPC at ") + std::to_string(at));
+      runTraced([&] {
+        std::string why;
+        resetState(why);
+        withState([](State& s) { return s.enclosures.emplace_back().serial = "ENC1", true; }, why);
+        download(oldImage);
+        withState([](State&) { std::string ignored; return clearLog(ignored), false; }, why);
+      }, nullptr);
+      const Traced run = runTraced([&] {
+        SimFailKind = kind, SimFailAt = at;
+        Block block = B::serviceMode(1, 1);
+        SendAdapCIRequest(static_cast<std::uint32_t>(block.size()), 0, block.data());
+        download(newImage);
+        std::printf("%llu", static_cast<unsigned long long>(SimFileOps));
+      }, nullptr);
+      EXPECT_EQ(sim.simRaw({"show"}).status, 0);
+      const Words log = sim.log();
+      const std::string firmware = sim.sim({"firmware", "ENC1"});
+      const auto claims = [&](const std::string& line) { return std::count(log.begin(), log.end(), line); };
+      const std::string whole = "(" + oldDigest + "|" + newDigest + ")";
+      EXPECT_TRUE(claims(set) == 0 || modes(sim.state())[0] == '1');
+      EXPECT_TRUE(std::regex_search(firmware, std::regex("sha256 " + whole + ", committed\n|; committed before: length "
+                                                         "(600|1100), sha256 " + whole + "\n"))) << firmware;
+      notSaved += claims(set + " not saved") > 0 && modes(sim.state())[0] == '0';
+      if (run.status == 0 && std::stoull(run.out) < at) break;
+      EXPECT_EQ(run.status, kind == SimFailure::kCrash ? kSimCrashStatus : 0);
+    }
+  }
+  EXPECT_EQ(notSaved, 2);  // a full disk at either operation of the set's save: the copy written, then cut
+}
+
+// The state folder below /tmp, taken when neither XDG_STATE_HOME nor HOME
+// is set, is used only when it is the user's own with mode 0700; reset
+// removes the firmware images and the temporary files of killed runs, and
+// nothing else.
+TEST(Store, FallbackFolderAndWhatResetRemoves) {
+  const TempDir tmp;
+  const std::string folder = tmp.file("kivadapsim-" + std::to_string(getuid())), elsewhere = tmp.file("elsewhere");
+  const std::string refused = folder + ": not a folder of this user's with mode 0700, refused";
+  const struct { std::function<int()> make; std::string outcome; } rows[] = {
+      {[] { return 0; }, "0 state state.lock state.notes"},
+      {[&] { return mkdir(folder.c_str(), 0755); }, "2 " + refused},
+      {[&] { return mkdir(elsewhere.c_str(), 0700) | symlink(elsewhere.c_str(), folder.c_str()); }, "2 " + refused},
+      {[&] { return mkdir(folder.c_str(), 0700); }, "0 state state.lock state.notes"},
+  };
+  for (const auto& row : rows) {
+    removeTree(folder), removeTree(elsewhere);
+    ASSERT_EQ(row.make(), 0) << row.outcome;
+    EXPECT_EQ(runTraced([&] {
+      SimTmpBase = tmp.path().c_str();
+      for (const char* name : {"KIVADAPSIM_STATE", "XDG_STATE_HOME", "HOME"}) unsetenv(name);
+      std::string why;
+      if (withState([](State&) { return true; }, why) == Access::kDone) {
+        for (const char* left : {"state.ab12CD", "state.log.Zx9y8W", "state.fw.ENC1.5.1", "state.notes"}) writeFile(folder + "/" + left, "x");
+        resetState(why);
+      }
+      std::printf("%d %s", static_cast<int>(why.empty() ? Access::kDone : Access::kRefused),
+                  why.empty() ? joinedNames(listDir(folder)).c_str() : why.c_str());
+    }, nullptr).out, row.outcome);
+  }
 }
 
 // kivadapsim's command line, in turn against one state: a bad command line
@@ -347,13 +439,14 @@ TEST(Kivadapsim, CommandLine) {
        "enclosure ENC1: status=3,0 (next read #1), stringin 2 bytes, busy=2, firmware: none\n"},
   };
   for (const auto& row : rows) {
-    const std::string before = readFile(sim.statePath()), what = row.text.substr(0, 30);
+    const auto both = [&] { return readFile(sim.statePath()) + readFile(sim.statePath() + ".alt"); };
+    const std::string before = both(), what = row.text.substr(0, 30);
     const ChildResult r = sim.simRaw(row.words);
     const std::string err = row.status == 0 ? "" : "kivadapsim: " + row.text + "\n" + (row.status == 2 ? usage : "");
     EXPECT_EQ(std::to_string(r.status) + r.err.substr(0, err.size()), std::to_string(row.status) + err);
     EXPECT_EQ(row.text == usage ? r.out.substr(0, usage.size()) : r.out, row.status == 0 ? row.text : "");
     const bool changes = row.status == 0 && std::string("port fault enclosure").find(row.words[0]) != std::string::npos;
-    EXPECT_EQ(readFile(sim.statePath()) != before, changes) << what;
+    EXPECT_EQ(both() != before, changes) << what;
   }
 }
 

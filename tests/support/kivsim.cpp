@@ -2,6 +2,7 @@
 #include "kivsim.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -45,7 +46,7 @@ Words Sim::log(int pid) {
 nicisim::State Sim::state() {
   nicisim::State s;
   std::string why;
-  EXPECT_TRUE(nicisim::parse(readFile(state_), s, why)) << why;
+  EXPECT_TRUE(nicisim::readState(s, why)) << why;
   return s;
 }
 
@@ -55,6 +56,10 @@ std::string modes(const nicisim::State& s) {
   return m;
 }
 
-void Sim::setState(const nicisim::State& s) { writeFile(state_, nicisim::serialize(s)); }
+// The one copy there is: no older or newer one beside it.
+void Sim::setState(const nicisim::State& s) {
+  unlink((state_ + ".alt").c_str());
+  writeFile(state_, nicisim::serialize(s));
+}
 
 }  // namespace kivtest

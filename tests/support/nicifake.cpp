@@ -2,6 +2,8 @@
 // record of every call.
 #include "nicifake.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <new>
@@ -51,7 +53,8 @@ extern "C" int niCISendSyncRequest(void* request, uint32_t requestSize, niCIOpti
   if (script.answer) script.answer(fake.lastAnswer);
   const std::uint32_t size = script.size.value_or(script.rc == 0 ? requestSize : 0);
   fake.lastAnswer.resize(std::max<std::size_t>(fake.lastAnswer.size(), size), 0);
-  *reply = {script.replyStatus, size, fake.lastAnswer.data(), reply->pReplyBuffer};
+  static void* const noAccess = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  *reply = {script.replyStatus, size, script.unreadable ? noAccess : fake.lastAnswer.data(), reply->pReplyBuffer};
   if (script.rc != 0) errno = script.err;
   return script.rc;
 }

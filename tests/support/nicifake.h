@@ -27,6 +27,9 @@ struct Send {
   // after a failed one. A larger size is reported as given (the answer is
   // zero-padded), so callers' bounds can be tested.
   std::optional<std::uint32_t> size{};
+  // The answer's address leads to memory that cannot be read: a caller
+  // that reads the answer when the contract does not promise one crashes.
+  bool unreadable = false;
 };
 
 // The script, then the record. A test sets it whole: state() = {...}.

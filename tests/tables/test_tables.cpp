@@ -48,3 +48,21 @@ TEST(Tables, Lookups) {
   EXPECT_EQ(t.out, names + "FC_IACLVersion");
   EXPECT_EQ(t.events, failures);
 }
+
+// The SES page names: a named code, the two ranges without names, and the
+// short names a command line takes, alias included.
+TEST(Tables, SesPageNames) {
+  const struct { std::uint8_t code; std::string name, shortName; } rows[] = {
+      {0x00, "Supported Diagnostic Pages", "sdp"}, {0x02, "Enclosure Control/Status", "ec"}, {0x04, "String Out/In", "str"},
+      {0x08, "Short Enclosure Status", "ses"}, {0x0E, "Download Microcode Control/Status", "dm"},
+      {0x10, "reserved", ""}, {0x7F, "reserved", ""}, {0x80, "vendor specific", ""}, {0xFF, "vendor specific", ""}};
+  for (const auto& r : rows) {
+    const char* shortName = KIV_SesPageShortName(r.code);
+    EXPECT_EQ(KIV_SesPageName(r.code) + std::string("/") + (shortName ? shortName : ""), r.name + "/" + r.shortName);
+    std::uint8_t code = 0xAA;
+    EXPECT_EQ(KIV_FindSesPageByShortName(r.shortName.c_str(), &code) ? code : -1, r.shortName.empty() ? -1 : r.code);
+  }
+  std::uint8_t code = 0;
+  EXPECT_TRUE(KIV_FindSesPageByShortName("es", &code) && code == 2);
+  EXPECT_FALSE(KIV_FindSesPageByShortName("SES", &code) || KIV_FindSesPageByShortName(nullptr, &code));
+}

@@ -66,33 +66,39 @@ TEST(TraceFile, NameYearDigits) {
 }
 
 // Where the trace goes, if anywhere. A missing directory is made 0755, and
-// the file ends 0666, whatever the umask. A directory that cannot be made,
+// the file ends 0644, whatever the umask. A directory that cannot be made,
 // a path too long for its buffer, or anything at the trace's name but a
 // regular file of this user with no other name (which is emptied) leaves
 // the run untraced and quiet, and what was there as it was: a link to a
 // file outside, a FIFO, another user's file. Standard error closed at the
-// start goes to /dev/null, not into the trace.
+// start goes to /dev/null, not into the trace. Once open, the directory is
+// the one opened: swapped for a link to another folder during the run, the
+// trace is finished and compressed in the folder it was opened in, and
+// nothing behind the link is touched, stale as it is; a file renamed in at
+// the trace's name before exit is left as it is.
 TEST(TraceFile, WrittenOnlyWhereItMay) {
-  enum Setup { Made, Closed, Unusable, TooLong, Symlink, HardLink, Fifo, OtherOwner, OwnFile };
+  enum Setup { Made, Closed, Unusable, TooLong, Symlink, HardLink, Fifo, OtherOwner, OwnFile, Swapped, Replaced };
   // KIV_OpenTraceFile's result | modes of the directory and of the trace | contents, mode and links of the
   // file outside (or of the other user's file); " #" when the trace holds anything of the file it replaced
   // or of standard error.
   struct Row { Setup setup; const char* result; };
-  for (const Row& row : {Row{Made, "0 | 755 666 | keep me 600 1"}, {Closed, "0 | 755 666 | keep me 600 1"},
+  for (const Row& row : {Row{Made, "0 | 755 644 | keep me 600 1"}, {Closed, "0 | 755 644 | keep me 600 1"},
                          {Unusable, "0 | 0 0 | keep me 600 1"}, {TooLong, "1 | 755 0 | keep me 600 1"},
                          {Symlink, "1 | 700 0 | keep me 600 1"}, {HardLink, "1 | 700 0 | keep me 600 2"},
                          {Fifo, "1 | 700 0 | keep me 600 1"}, {OtherOwner, "1 | 700 0 | keep me 600 1"},
-                         {OwnFile, "0 | 700 666 | keep me 600 1"}}) {
+                         {OwnFile, "0 | 700 644 | keep me 600 1"}, {Swapped, "0 | 755 644 | keep me 600 1"},
+                         {Replaced, "0 | 755 0 | keep me 600 1"}}) {
     if (row.setup == OtherOwner && geteuid() != 0) continue;  // needs chown
     std::string dir, victim, own, opened;
     const std::string utility(row.setup == TooLong ? 4096 : 14, 'k');
     const auto run = [&] {
       umask(077);
       KIV_HouseKeepingNow = [] { return std::time_t{1000000}; };  // every file is young: only the trace is compressed
+      if (row.setup == Swapped) KIV_HouseKeepingNow = [] { return std::time_t{1} << 40; };  // every file is stale
       if (row.setup == Closed) close(STDERR_FILENO);
       kivtest::writeFile(victim = std::string(KIV_DebugDir) + "/victim", "keep me");
       KIV_DebugDir = (dir = KIV_DebugDir + std::string(row.setup == Unusable ? "/victim/sub" : "/made")).c_str();
-      if (row.setup >= Symlink) mkdir(dir.c_str(), 0755);
+      if (row.setup >= Symlink && row.setup <= OwnFile) mkdir(dir.c_str(), 0755);
       const char* name = (own = dir + "/" + utility + ".261204122540." + std::to_string(getpid())).c_str();
       if (row.setup == Symlink) symlink(victim.c_str(), name);
       if (row.setup == HardLink) link(victim.c_str(), name);
@@ -101,11 +107,15 @@ TEST(TraceFile, WrittenOnlyWhereItMay) {
       if (row.setup == OwnFile) kivtest::writeFile(name, std::string(999, '#'));
       opened = std::to_string(KIV_OpenTraceFile(utility.c_str()));
       KIV_TraceLine("kivtest", 1, "traced\n");
+      const std::string moved = dir + ".moved", parent = dir.substr(0, dir.rfind('/'));
+      if (row.setup == Swapped && (rename(dir.c_str(), moved.c_str()) != 0 || symlink(parent.c_str(), dir.c_str()) != 0)) return;
+      if (row.setup == Swapped) own = moved + own.substr(dir.size());
+      if (row.setup == Replaced && rename(victim.c_str(), own.c_str()) != 0) return;
       std::fputs("#stray\n", stderr);
     };
     const auto left = [&] {
       return opened + " | " + stateOf(dir) + " " + stateOf(own + ".gz") + " | " +
-             stateOf(row.setup == OtherOwner ? own : victim, true) +
+             stateOf(row.setup == OtherOwner || row.setup == Replaced ? own : victim, true) +
              (kivtest::runProgram("/bin/gzip", {"gzip", "-dc", own + ".gz"}).out.find('#') != own.npos ? " #" : "");
     };
     EXPECT_EQ(kivtest::runTraced(run, nullptr, left).report, row.result) << row.setup;

@@ -1,5 +1,5 @@
 // SHA-256 as FIPS 180-4 gives it, over a byte string held in memory.
-#include "nicisim/sha256.h"
+#include "cli/kivsha256.h"
 
 #include <array>
 #include <cstdio>
