@@ -5,6 +5,8 @@
 # New inputs stay in build/fuzz/work/<target>; findings (crash-*, leak-*,
 # timeout-*) land in build/fuzz/findings/<target>. One line per target;
 # exits nonzero on a finding. KIV_FUZZ_BUILD names another build folder.
+# Started with sh: run again under bash, which this script is written for.
+[ -n "${BASH_VERSION:-}" ] || exec bash "$0" "$@"
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/scripts/deps.sh"

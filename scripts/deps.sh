@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sourced by run.sh, test.sh and bench/fuzz.sh: installs the Debian packages
-# the build needs when they are missing, and runs long steps with their
-# output kept in a log.
+# that the build, the tests and the README's later steps need when they are
+# missing (without the packages they merely recommend), and runs long steps
+# with their output kept in a log.
 
 kiv_need_packages() {
   local missing=()
@@ -15,8 +16,14 @@ kiv_need_packages() {
   [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
   [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
   [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
+  # The README's own cmake lines use CMake's default generator (make), and
+  # cpack's Debian packages need file.
+  command -v make >/dev/null 2>&1 || missing+=(make)
+  command -v file >/dev/null 2>&1 || missing+=(file)
+  [ -f /usr/share/bash-completion/bash_completion ] || missing+=(bash-completion)
+  command -v ansible-playbook >/dev/null 2>&1 || missing+=(ansible-core)
   [ ${#missing[@]} -eq 0 ] && return 0
-  local byHand="apt-get update && apt-get install ${missing[*]}"
+  local byHand="apt-get update && apt-get install --no-install-recommends ${missing[*]}"
   if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
     echo "kiv: missing packages: ${missing[*]}; install them as root with: $byHand" >&2
     return 1
@@ -28,7 +35,7 @@ kiv_need_packages() {
   set -o pipefail
   {
     DEBIAN_FRONTEND=noninteractive apt-get update -q &&
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
   } | grep --line-buffered -E '^(Get:|Setting up )' || status=${PIPESTATUS[0]}
   if [ "$status" -ne 0 ]; then
     echo "kiv: installing ${missing[*]} failed (apt-get exit status $status, its messages above);" \
@@ -72,7 +79,15 @@ kiv_logged() {
   [ $tty -eq 1 ] && printf '\r\033[K'
   if [ $status -ne 0 ]; then
     echo "   failed (status $status) after $((SECONDS - start)) s; its output: $log"
-    tail -n "${KIV_TAIL_LINES:-30}" "$log" | cut -c1-94 | sed 's/^/   | /'
+    tail -n "${KIV_TAIL_LINES:-30}" "$log" | kiv_cut 94 | sed 's/^/   | /'
   fi
   return $status
 }
+
+# kiv_cut N: each line of the input cut to its first N characters, never
+# inside a multi-byte one (compilers quote in UTF-8), whatever the locale.
+kiv_cut() (
+  LC_ALL=C.UTF-8
+  local line
+  while IFS= read -r line || [ -n "$line" ]; do printf '%s\n' "${line:0:$1}"; done
+)

@@ -3,6 +3,8 @@
 # the requests that this run sent.
 #   scripts/run.sh                  query port 1L of adapter A0
 #   scripts/run.sh -a A0 -p 2R -y   any command line of the utility
+# Started with sh: run again under bash, which this script is written for.
+[ -n "${BASH_VERSION:-}" ] || exec bash "$0" "$@"
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/scripts/deps.sh"

@@ -8,6 +8,8 @@
 # then runs for a few seconds. Ends with a
 # summary whose last line is "N passed, N failed"; the exit status is 0 only
 # when nothing failed.
+# Started with sh: run again under bash, which this script is written for.
+[ -n "${BASH_VERSION:-}" ] || exec bash "$0" "$@"
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/scripts/deps.sh"
@@ -22,10 +24,15 @@ summary=()
 build_variant() {
   local name=$1 what=$2
   shift 2
-  local build="$top/build/test-$name" rel="build/test-$name" start=$SECONDS
+  local build="$top/build/test-$name" rel="build/test-$name" start=$SECONDS fresh=()
   echo "== $name: build ($what), log $rel/build.log"
+  # A changed compiler (clang installed since the last run) makes CMake drop
+  # its cache and with it every other flag of the same line, the sanitizers
+  # included: a variant whose flags changed starts from a fresh cache.
+  [ "$(cat "$build/kiv-flags" 2>/dev/null)" = "$*" ] || fresh=(--fresh)
   # shellcheck disable=SC2046
-  if ! kiv_logged "$build/configure.log" cmake -S "$top" -B "$build" $(kiv_generator) "$@" ||
+  if ! kiv_logged "$build/configure.log" cmake "${fresh[@]}" -S "$top" -B "$build" $(kiv_generator) "$@" ||
+     ! printf '%s' "$*" >"$build/kiv-flags" ||
      ! kiv_logged "$build/build.log" cmake --build "$build" -j"$jobs"; then
     failed=$((failed + 1))
     summary+=("$name: the build failed, no test ran (see $rel/build.log)")
@@ -45,7 +52,7 @@ test_variant() {
   # ctest's rows are as wide as its longest test name: show only the result
   # and the name, cut to fit 100 columns, of each test that did not pass.
   grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: ' "$build/ctest.log" | grep -v ' Passed ' |
-    sed -E 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) [ .]*(.*)$/\2 \1/' | tr -s ' ' | cut -c1-96 |
+    sed -E 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) [ .]*(.*)$/\2 \1/' | tr -s ' ' | kiv_cut 96 |
     sed 's/^/   /' || true
   local line total=0 bad=0
   line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$build/ctest.log" | tail -n 1) || true
@@ -68,7 +75,7 @@ test_variant() {
   elif [ -n "$rows" ]; then
     memcheck="memcheck: $((runs - clean)) of $runs runs FAILED"
   elif [ "$name" = sanitize ]; then
-    memcheck="memcheck skipped: valgrind cannot run programs built with the sanitizers"
+    memcheck="memcheck: not applicable, valgrind cannot run programs built with the sanitizers"
   else
     memcheck="memcheck skipped: valgrind is not installed (apt-get install valgrind)"
   fi
@@ -79,8 +86,9 @@ have_clang=0
 command -v clang++ >/dev/null 2>&1 && have_clang=1
 werror="g++, Release, warnings as errors"
 werror_built=0
+# Its installed utility, run by the install check, traces into the tree.
 build_variant werror "$werror" -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release \
-  -DKIV_WERROR=ON && werror_built=1
+  -DKIV_WERROR=ON -DKIV_TRACE_DIR="$top/build/test-werror/traces" && werror_built=1
 
 # The fuzz targets are built and run in the background, on the core that
 # the tests leave idle; their lines come at the end.
@@ -105,6 +113,7 @@ if [ $werror_built -eq 1 ]; then
   then
     passed=$((passed + 1))
     summary+=("install: the package, a fresh prefix, KIV_NICI by path and find_package(kiv) checked")
+    while IFS= read -r line; do summary+=("  $line"); done < <(grep '^skipped: ' "$top/build/test-werror/install.log")
   else
     failed=$((failed + 1))
     summary+=("install: FAILED (see build/test-werror/install.log)")
@@ -135,7 +144,7 @@ else
   while kill -0 "$fuzz_pid" 2>/dev/null; do
     sleep 0.25
     if [ $((SECONDS - waited)) -ge 15 ]; then
-      echo "   ... still fuzzing: $(tail -n 1 "$fuzzlog" | cut -c1-70)"
+      echo "   ... still fuzzing: $(tail -n 1 "$fuzzlog" | kiv_cut 70)"
       waited=$SECONDS
     fi
   done

@@ -6,15 +6,17 @@
 # client library by path (KIV_NICI); a program built against the installed
 # CMake package.
 #   check_install.sh SRC BUILD
-# The installed utility traces where the tree was configured to (the
-# system's trace directory by default): it runs in a mount namespace of its
-# own, an empty folder mounted over that directory's parent, so that nothing
-# reaches the real one. The KIV_NICI build traces into a temporary folder.
+# The installed programs trace where the tree was configured to
+# (KIV_TRACE_DIR): they run only when that is a folder inside the tree, as
+# scripts/test.sh configures it, so that nothing reaches the system's trace
+# directory (hiding that directory behind a mount would need a root that is
+# a mount point, which a chroot's is not); otherwise one "skipped:" line says
+# why. The KIV_NICI build traces into a temporary folder.
 # A pipeline into grep lets grep read everything (no -q): grep -q would
 # stop at the first match, and the writer's SIGPIPE would fail the pipeline.
 set -euo pipefail
 src=$1
-build=$2
+build=$(cd "$2" && pwd)
 tmp=$(mktemp -d)
 trap '[ -n "${KIV_KEEP_TMP:-}" ] || rm -rf "$tmp"' EXIT
 gen=()
@@ -60,25 +62,25 @@ dpkg-deb -f "$deb" Depends | grep gzip >/dev/null || { echo "package does not de
 echo "== fresh prefix"
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
 traces=$(sed -n 's/^KIV_TRACE_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
-mkdir "$tmp/hidden"
-namespace=(unshare --mount --propagation private)
-[ "$(id -u)" -eq 0 ] || namespace=(unshare --user --map-root-user --mount --propagation private)
-installed() {
-  "${namespace[@]}" sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh "$tmp/hidden" "$(dirname "$traces")" "$@"
-}
 export KIVADAPSIM_STATE="$tmp/state"
 "$tmp/prefix/bin/kivadapsim" reset >/dev/null
-set +e
-err=$(installed "$tmp/prefix/sbin/kivservicemode" -a A0 -p 1L -q 2>&1 >/dev/null)
-status=$?
-set -e
-[ "$err" = "Port 1 is not in Service Mode" ] || { echo "unexpected answer: $err"; exit 1; }
-[ $status -eq 0 ] || { echo "unexpected status $status"; exit 1; }
-[ -d "$tmp/hidden/$(basename "$traces")" ] || { echo "the installed utility did not trace into the hidden folder"; exit 1; }
-"$tmp/prefix/bin/kivadapsim" log | grep -x 'FN_ADAP_GetFCLoopMap port=1 rc=0' >/dev/null
-"$tmp/prefix/bin/kivadapsim" enclosure ENC1 status=0 >/dev/null
-out=$(installed "$tmp/prefix/sbin/kivses" status ENC1)
-[ "$out" = "short enclosure status of ENC1: 0 (good)" ] || { echo "unexpected answer of kivses: $out"; exit 1; }
+if [[ $traces == "$build"/?* && $traces != *..* ]]; then
+  rm -rf "$traces"
+  set +e
+  err=$("$tmp/prefix/sbin/kivservicemode" -a A0 -p 1L -q 2>&1 >/dev/null)
+  status=$?
+  set -e
+  [ "$err" = "Port 1 is not in Service Mode" ] || { echo "unexpected answer: $err"; exit 1; }
+  [ $status -eq 0 ] || { echo "unexpected status $status"; exit 1; }
+  [ -d "$traces" ] || { echo "the installed utility did not trace into $traces"; exit 1; }
+  "$tmp/prefix/bin/kivadapsim" log | grep -x 'FN_ADAP_GetFCLoopMap port=1 rc=0' >/dev/null
+  "$tmp/prefix/bin/kivadapsim" enclosure ENC1 status=0 >/dev/null
+  out=$("$tmp/prefix/sbin/kivses" status ENC1)
+  [ "$out" = "short enclosure status of ENC1: 0 (good)" ] || { echo "unexpected answer of kivses: $out"; exit 1; }
+else
+  echo "skipped: the installed programs' runs, as they would trace into $traces" \
+    "(configure the tree with -DKIV_TRACE_DIR=$build/traces)"
+fi
 
 echo "== a client library linked by path (KIV_NICI)"
 # The installed stand-in plays the part of a real client library: the
