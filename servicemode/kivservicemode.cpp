@@ -129,8 +129,8 @@ std::vector<char*> takeLongOptions(int argc, char** argv, LongOptions& found) {
     }
     rest.push_back(argv[i]);
     for (std::size_t k = 1; k < arg.size(); ++k) {
-      const char* spec = std::strchr(kOptionString + 1, arg[k]);
-      if (arg[k] == ':' || spec == nullptr || spec[1] != ':') continue;
+      const char* entry = std::strchr(kOptionString + 1, arg[k]);
+      if (arg[k] == ':' || entry == nullptr || entry[1] != ':') continue;
       if (k + 1 == arg.size() && i + 1 < argc) rest.push_back(argv[++i]);  // the argument is the next word
       break;
     }

@@ -21,7 +21,7 @@ offers() {
     cd "$HOME"
     line=$2 cmd=${2%% *}
     __load_completion "$cmd" || { echo "no completion found for $cmd"; exit 1; }
-    spec=$(complete -p "$cmd") fn=${spec#*-F }
+    registered=$(complete -p "$cmd") fn=${registered#*-F }
     # The words as readline splits them: at blanks, and "=" on its own.
     read -ra COMP_WORDS <<<"${line//=/ = }"
     [[ $line == *" " ]] && COMP_WORDS+=("")
