@@ -44,6 +44,8 @@ SERVICE_MODE_ROWS = [
      every(('changed', True, READ_2L + ENABLE_2L + READ_2L))),
     ('enabling 2L again changes nothing, and no change request is sent', None, ['-e', 'state=enabled'],
      every(('ok', True, READ_2L * 2))),
+    ('an adapter name reaches the program as written, never expanded as a shell would', None,
+     ['-e', 'state=enabled', '-e', 'adapter=$KIVADAPSIM_STATE'], every(('ok', True, READ_2L * 2))),
     ('check mode: disabling would change each system, and only queries are sent', None,
      ['-e', 'state=disabled', '--check'], every(('changed', True, READ_2L * 2))),
     ('check mode: enabling would change nothing', None, ['-e', 'state=enabled', '--check'],
@@ -187,12 +189,14 @@ def check_doc(fleet, module):
 def check_service_mode(fleet, staging, args, want):
     fleet.stage(staging)
     status, tasks = fleet.playbook('service_mode.yml', args)
+    adapter = ([a[len('adapter='):] for a in args if a.startswith('adapter=')] or ['A0'])[0]
     failing = any(outcome not in ('changed', 'ok') for outcome, _, _ in want.values())
     expect('ansible-playbook\'s exit status', status, 2 if failing else 0)
     for host, (outcome, enabled, log) in sorted(want.items()):
         result = tasks['Set the port\'s service mode'].get(host, {})
         got = result.get('msg') if result.get('failed') else 'changed' if result.get('changed') else 'ok'
         expect(host + ': the set task', got, outcome)
+        expect(host + ': the adapter the program was given', result.get('adapter'), adapter)
         readback = tasks['Read it back'].get(host)
         # Status 1, "in service mode", is an answer, not a failure.
         expect(host + ': 2L read back: rc, in service mode, failed', readback and (

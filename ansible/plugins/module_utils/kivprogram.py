@@ -56,7 +56,9 @@ def run_program(module, args, answers=(0,)):
     statuses that answer rather than fail, such as 1 for "yes"), or that
     printed no document of a known major version, fails the module."""
     argv = [program_path(module)] + [str(arg) for arg in args] + ['--json']
-    rc, out, err = module.run_command(argv)
+    # Arguments reach the program as given: run_command would otherwise
+    # expand ~ and $NAME in them as a shell does.
+    rc, out, err = module.run_command(argv, expand_user_and_vars=False)
     try:
         doc = json.loads(out)
     except ValueError:
