@@ -61,8 +61,9 @@ SERVICE_MODE_ROWS = [
 # staged with the status values given: the playbook's arguments, and per
 # host the status its enclosure_info task reads ('good', 'not good', None
 # when the host's batch never ran), what the load reports ('changed', 'dry
-# run', the failure's msg, None when it did not run), what the enclosure's
-# device 5 holds afterwards, and whether any download page reached it.
+# run', 'ok', the failure's msg, None when it did not run), what the
+# enclosure's device 5 holds afterwards, and whether any download page
+# reached it.
 GOOD = 'status=0'
 # Good through the pre-check's three reads (one by list, two by status) and
 # the read after the first image page; bad after the second.
@@ -72,6 +73,10 @@ LOADED = ('good', 'changed', 'committed', True)
 FIRMWARE_ROWS = [
     ('check mode runs dry on every system, and no download page is sent', every(GOOD), ['--check'],
      every(('good', 'dry run', 'no firmware received', False))),
+    ('check mode: a status that turns bad before the dry run is an answer, a load that would change nothing',
+     dict(every(GOOD), sys1='status=0,0,0,3'), ['--check'],
+     dict(every(('good', 'dry run', 'no firmware received', False)),
+          sys1=('good', 'ok', 'no firmware received', False))),
     ('a roll-out in batches of two stops after the batch in which an enclosure reports a bad status',
      dict(every(GOOD), sys2=BAD_SECOND_PAGE), [],
      dict(every(NOTHING), sys1=LOADED,
@@ -213,7 +218,7 @@ def check_service_mode(fleet, staging, args, want):
 def check_firmware(fleet, staging, args, want):
     fleet.stage(staging)
     status, tasks = fleet.playbook('firmware.yml', args)
-    failing = any(read == 'not good' or outcome not in ('changed', 'dry run', None)
+    failing = any(read == 'not good' or outcome not in ('changed', 'dry run', 'ok', None)
                   for read, outcome, _, _ in want.values())
     expect('ansible-playbook\'s exit status', status, 2 if failing else 0)
     with open(fleet.image, 'rb') as f:
