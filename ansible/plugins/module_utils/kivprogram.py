@@ -14,21 +14,19 @@ import os
 # minor number, a renamed or removed one the major.
 FORMAT_MAJOR = 1
 
-# Where the Debian package installs the programs; searched after PATH, which
-# an Ansible connection often gives without sbin.
-SYSTEM_DIRS = ['/usr/sbin', '/usr/local/sbin', '/sbin']
-
 # Document fields that the result carries under Ansible's own names.
 RENAMED = ('changed', 'exit_status', 'result_line')
 
 
 def program_path(module):
     """The executable parameter as an absolute path: as given when it names
-    a path, else found on PATH or in sbin (the module fails when it is not)."""
+    a path, else found on PATH, then in the sbin folders, which an Ansible
+    connection often leaves out of PATH and get_bin_path searches after it
+    (the module fails when it is not found)."""
     executable = module.params['executable']
     if os.sep in executable:
         return os.path.abspath(executable)
-    return module.get_bin_path(executable, required=True, opt_dirs=SYSTEM_DIRS)
+    return module.get_bin_path(executable, required=True)
 
 
 def last_line(text):
