@@ -79,9 +79,12 @@ EXAMPLES = r'''
 
 RETURN = r'''
 msg:
-  description: The program's last line, which names the outcome.
+  description:
+    - The program's last line, which names the outcome.
+    - Empty in check mode, where the dry run tells its plan in C(plan).
   returned: always
   type: str
+  sample: committed the image on ENC1 device 5
 rc:
   description:
     - The program's exit status. 0 success, 11 bad command line or image, 26 busy, 47 failed.
