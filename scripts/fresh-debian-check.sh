@@ -14,13 +14,13 @@
 # /dev keeps the device nodes debootstrap made. Logs go to KIV_TRIAL_OUT
 # (default a new folder under /tmp).
 set -euo pipefail
+[ "$(id -u)" -eq 0 ] || { echo "fresh-debian-check: run as root (debootstrap, chroot, mount)" >&2; exit 1; }
 top=$(cd "$(dirname "$0")/.." && pwd)
 commit=$(git -C "$top" rev-parse --verify "${1:-HEAD}^{commit}")
 pristine=${KIV_PRISTINE:-/srv/deb12-pristine}
 mirror=${KIV_MIRROR:-http://deb.debian.org/debian}
 out=${KIV_TRIAL_OUT:-$(mktemp -d /tmp/kiv-fresh-debian.XXXXXX)}
 mkdir -p "$out"
-[ "$(id -u)" -eq 0 ] || { echo "fresh-debian-check: run as root (debootstrap, chroot, mount)" >&2; exit 1; }
 
 if [ ! -x "$pristine/usr/bin/apt-get" ]; then
   echo "== bootstrapping Debian 12 into $pristine (kept for later trials)"

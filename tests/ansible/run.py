@@ -44,6 +44,8 @@ SERVICE_MODE_ROWS = [
      every(('changed', True, READ_2L + ENABLE_2L + READ_2L))),
     ('enabling 2L again changes nothing, and no change request is sent', None, ['-e', 'state=enabled'],
      every(('ok', True, READ_2L * 2))),
+    ('an adapter name reaches the program as written, never expanded as a shell would', None,
+     ['-e', 'state=enabled', '-e', 'adapter=$KIVADAPSIM_STATE'], every(('ok', True, READ_2L * 2))),
     ('check mode: disabling would change each system, and only queries are sent', None,
      ['-e', 'state=disabled', '--check'], every(('changed', True, READ_2L * 2))),
     ('check mode: enabling would change nothing', None, ['-e', 'state=enabled', '--check'],
@@ -59,8 +61,9 @@ SERVICE_MODE_ROWS = [
 # staged with the status values given: the playbook's arguments, and per
 # host the status its enclosure_info task reads ('good', 'not good', None
 # when the host's batch never ran), what the load reports ('changed', 'dry
-# run', the failure's msg, None when it did not run), what the enclosure's
-# device 5 holds afterwards, and whether any download page reached it.
+# run', 'ok', the failure's msg, None when it did not run), what the
+# enclosure's device 5 holds afterwards, and whether any download page
+# reached it.
 GOOD = 'status=0'
 # Good through the pre-check's three reads (one by list, two by status) and
 # the read after the first image page; bad after the second.
@@ -70,6 +73,10 @@ LOADED = ('good', 'changed', 'committed', True)
 FIRMWARE_ROWS = [
     ('check mode runs dry on every system, and no download page is sent', every(GOOD), ['--check'],
      every(('good', 'dry run', 'no firmware received', False))),
+    ('check mode: a status that turns bad before the dry run is an answer, a load that would change nothing',
+     dict(every(GOOD), sys1='status=0,0,0,3'), ['--check'],
+     dict(every(('good', 'dry run', 'no firmware received', False)),
+          sys1=('good', 'ok', 'no firmware received', False))),
     ('a roll-out in batches of two stops after the batch in which an enclosure reports a bad status',
      dict(every(GOOD), sys2=BAD_SECOND_PAGE), [],
      dict(every(NOTHING), sys1=LOADED,
@@ -187,12 +194,14 @@ def check_doc(fleet, module):
 def check_service_mode(fleet, staging, args, want):
     fleet.stage(staging)
     status, tasks = fleet.playbook('service_mode.yml', args)
+    adapter = ([a[len('adapter='):] for a in args if a.startswith('adapter=')] or ['A0'])[0]
     failing = any(outcome not in ('changed', 'ok') for outcome, _, _ in want.values())
     expect('ansible-playbook\'s exit status', status, 2 if failing else 0)
     for host, (outcome, enabled, log) in sorted(want.items()):
         result = tasks['Set the port\'s service mode'].get(host, {})
         got = result.get('msg') if result.get('failed') else 'changed' if result.get('changed') else 'ok'
         expect(host + ': the set task', got, outcome)
+        expect(host + ': the adapter the program was given', result.get('adapter'), adapter)
         readback = tasks['Read it back'].get(host)
         # Status 1, "in service mode", is an answer, not a failure.
         expect(host + ': 2L read back: rc, in service mode, failed', readback and (
@@ -209,7 +218,7 @@ def check_service_mode(fleet, staging, args, want):
 def check_firmware(fleet, staging, args, want):
     fleet.stage(staging)
     status, tasks = fleet.playbook('firmware.yml', args)
-    failing = any(read == 'not good' or outcome not in ('changed', 'dry run', None)
+    failing = any(read == 'not good' or outcome not in ('changed', 'dry run', 'ok', None)
                   for read, outcome, _, _ in want.values())
     expect('ansible-playbook\'s exit status', status, 2 if failing else 0)
     with open(fleet.image, 'rb') as f:

@@ -10,7 +10,7 @@ else
   ansible_log="$top/build/test-werror/ansible.log"
   KIV_STEP_PATTERN='^(ok|FAIL) +[^ ]+( [^ ]+)?' KIV_TAIL_LINES=0 kiv_logged "$ansible_log" \
     python3 "$top/tests/ansible/run.py" "$top/build/test-werror" || true
-  grep -A1 '^FAIL' "$ansible_log" | cut -c1-96 | sed 's/^/   /' || true
+  grep -A1 '^FAIL' "$ansible_log" | kiv_cut 96 | sed 's/^/   /' || true
   ansible_line=$(tail -n 1 "$ansible_log")
   if [[ $ansible_line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
     passed=$((passed + BASH_REMATCH[1]))

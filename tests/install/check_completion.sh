@@ -12,6 +12,7 @@ main=/usr/share/bash-completion/bash_completion
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp/share/bash-completion" "$tmp/home/traces"
+touch "$tmp/home/v2 image.bin"
 ln -s "$dir" "$tmp/share/bash-completion/completions"
 
 # What Tab at the end of LINE offers, sorted, on one line.
@@ -39,6 +40,7 @@ kivses |fwload list read status string write
 kivses read ENC1 s|sdp ses sht snic ssp sstr str
 kivses read ENC1 ses --r|--raw
 kivses fwload ENC1 5 --d|--dry-run
+kivses fwload ENC1 5 v|v2 image.bin
 kivses list ENC1 --d|
 kivses --trace-dir tr|traces
 kivses write ENC1 --data @tr|@traces

@@ -14,21 +14,19 @@ import os
 # minor number, a renamed or removed one the major.
 FORMAT_MAJOR = 1
 
-# Where the Debian package installs the programs; searched after PATH, which
-# an Ansible connection often gives without sbin.
-SYSTEM_DIRS = ['/usr/sbin', '/usr/local/sbin', '/sbin']
-
 # Document fields that the result carries under Ansible's own names.
 RENAMED = ('changed', 'exit_status', 'result_line')
 
 
 def program_path(module):
     """The executable parameter as an absolute path: as given when it names
-    a path, else found on PATH or in sbin (the module fails when it is not)."""
+    a path, else found on PATH, then in the sbin folders, which an Ansible
+    connection often leaves out of PATH and get_bin_path searches after it
+    (the module fails when it is not found)."""
     executable = module.params['executable']
     if os.sep in executable:
         return os.path.abspath(executable)
-    return module.get_bin_path(executable, required=True, opt_dirs=SYSTEM_DIRS)
+    return module.get_bin_path(executable, required=True)
 
 
 def last_line(text):
@@ -56,7 +54,9 @@ def run_program(module, args, answers=(0,)):
     statuses that answer rather than fail, such as 1 for "yes"), or that
     printed no document of a known major version, fails the module."""
     argv = [program_path(module)] + [str(arg) for arg in args] + ['--json']
-    rc, out, err = module.run_command(argv)
+    # Arguments reach the program as given: run_command would otherwise
+    # expand ~ and $NAME in them as a shell does.
+    rc, out, err = module.run_command(argv, expand_user_and_vars=False)
     try:
         doc = json.loads(out)
     except ValueError:

@@ -43,7 +43,9 @@ attributes:
     details:
       - Check mode runs C(--dry-run), which reads the status page, returns
         the plan and sends no download page; C(changed) is then true when
-        the dry run found nothing in the way.
+        the dry run found nothing in the way. A status that is not good
+        (exit status 1, C(good) false) is an answer, not a failure, and
+        C(changed) is then false.
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
   - kiv.storage.program
@@ -77,11 +79,16 @@ EXAMPLES = r'''
 
 RETURN = r'''
 msg:
-  description: The program's last line, which names the outcome.
+  description:
+    - The program's last line, which names the outcome.
+    - Empty in check mode, where the dry run tells its plan in C(plan).
   returned: always
   type: str
+  sample: committed the image on ENC1 device 5
 rc:
-  description: The program's exit status. 0 success, 11 bad command line or image, 26 busy, 47 failed.
+  description:
+    - The program's exit status. 0 success, 11 bad command line or image, 26 busy, 47 failed.
+    - In check mode, 1 when the status read is not good.
   returned: always
   type: int
   sample: 0
@@ -149,9 +156,11 @@ def main():
         args.append('--no-wait')
     if module.check_mode:
         args.append('--dry-run')
-    doc, rc, line = run_program(module, args)
-    # A dry run that succeeds changes nothing but says a download would.
-    changed = module.check_mode or bool(doc.get('changed'))
+    # A dry run's status 1 answers that the enclosure's status is not good,
+    # so a download would not go ahead; one with status 0 changes nothing
+    # but says a download would.
+    doc, rc, line = run_program(module, args, answers=(0, 1) if module.check_mode else (0,))
+    changed = rc == 0 if module.check_mode else bool(doc.get('changed'))
     exit_answer(module, changed, rc, line, **document_fields(doc))
 
 

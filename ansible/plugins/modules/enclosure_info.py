@@ -46,6 +46,11 @@ EXAMPLES = r'''
 '''
 
 RETURN = r'''
+serial:
+  description: The enclosure's serial number, as given.
+  returned: success
+  type: str
+  sample: ENC1
 pages:
   description: The pages the enclosure supports (its page 0).
   returned: success
@@ -70,7 +75,11 @@ rc:
   type: int
   sample: 0
 msg:
-  description: The program's line about the status, or about the failure.
+  description:
+    - When a read failed, the program's line about the failure.
+    - Otherwise the last line C(kivses status) wrote on standard error,
+      which is empty when the status was read (the status itself is in
+      C(status) and C(good)).
   returned: always
   type: str
 '''
