@@ -94,7 +94,6 @@ const option kOptions[] = {{"trace-dir", required_argument, nullptr, 't'}, {"ver
                            {"dry-run", no_argument, nullptr, 'N'},        {nullptr, 0, nullptr, 0}};
 constexpr const char* kShortOptions = "vhHr";
 
-Run* g_run = nullptr;
 void (*g_sleepMicroseconds)(std::uint64_t) = nullptr;  // the module's own
 
 std::string optionName(int c) {
@@ -423,6 +422,8 @@ int runVerb(Run& run) {
 }
 
 }  // namespace
+
+Run* g_run = nullptr;
 
 int readShortStatus(Run& run) {
   std::vector<std::uint8_t> page;
