@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/kivbench.h"
 #include "nicisim/nicisim.h"
 #include "ses/kivses.h"
 
@@ -29,16 +30,6 @@ namespace {
 
 void noWaitSeconds(unsigned) {}
 void noWaitMicroseconds(std::uint64_t) {}
-
-std::string makeTempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kivbench.XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::exit(1);
-  }
-  return pattern;
-}
 
 void removeDir(const std::string& dir) {
   if (DIR* d = opendir(dir.c_str())) {
@@ -66,7 +57,7 @@ std::vector<std::uint8_t> makeImage(std::uint32_t size) {
 
 // A state folder with enclosure ENC1, the simulator pointed at it.
 std::string makeSimulator() {
-  const std::string dir = makeTempDir();
+  const std::string dir = kivbench::makeTempDir();
   setenv("KIVADAPSIM_STATE", (dir + "/state").c_str(), 1);
   std::string why;
   nicisim::withState(

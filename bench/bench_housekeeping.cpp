@@ -19,21 +19,10 @@
 #include <vector>
 #include <dirent.h>
 
+#include "bench/kivbench.h"
 #include "debug/kivhousekeeping.h"
 
 namespace {
-
-std::string makeTempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/kivbench.XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::exit(1);
-  }
-  return buf.data();
-}
 
 std::vector<std::string> listDir(const std::string& dir) {
   std::vector<std::string> names;
@@ -54,7 +43,7 @@ void removeDir(const std::string& dir) {
 // count files of size bytes each; modified ageBase seconds ago and younger,
 // twenty files per second so that equal times occur.
 std::string buildDir(int count, int size, std::time_t ageBase) {
-  std::string dir = makeTempDir();
+  std::string dir = kivbench::makeTempDir();
   std::vector<char> data(static_cast<std::size_t>(size), 'x');
   std::time_t now = std::time(nullptr);
   for (int i = 0; i < count; ++i) {

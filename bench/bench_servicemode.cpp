@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/kivbench.h"
 #include "debug/kivdebug.h"
 #include "nicisim/nicisim.h"
 #include "servicemode/kivservicemode.h"
@@ -26,16 +27,6 @@
 namespace {
 
 std::string g_dir;  // the benchmark's folder: the adapter's state and the traces
-
-std::string makeTempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/kivbench.XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::exit(1);
-  }
-  return pattern;
-}
 
 // A fresh adapter with the partner 1R in service mode when asked, and an
 // empty trace folder.
@@ -129,7 +120,7 @@ BENCHMARK_CAPTURE(runPair, enable_clearing_partner, "-y", true)->Unit(benchmark:
 BENCHMARK(buildDocument)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
-  g_dir = makeTempDir();
+  g_dir = kivbench::makeTempDir();
   setenv("KIVADAPSIM_STATE", (g_dir + "/adapter.state").c_str(), 1);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

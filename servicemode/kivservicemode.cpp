@@ -26,7 +26,6 @@ std::int32_t nAdapterPortNumber = kPortNotGiven;
 std::int32_t queryMode = 0;
 std::vector<std::string> ParseParamsProblems;
 std::vector<PortRequestRecord> SentPortRequests;
-bool RecordPortRequests = false;
 
 namespace {
 
@@ -51,6 +50,9 @@ std::int32_t portNumberOf(const char* arg) {
 }
 
 namespace ARB = AdapterRequestBlock;
+
+// What the run found and did, for the JSON report.
+ServiceModeReport g_report;
 
 void fillHeader(kiv::wire::Bytes block, std::uint16_t transaction, const kiv::wire::Areas& areas,
                 std::int32_t port, std::uint8_t value) {
@@ -100,8 +102,8 @@ std::int32_t judgeAnswer(const char* function, std::uint16_t transaction, std::i
               static_cast<unsigned>(result));
   }
   // A failed open sent nothing; any other failed exchange may have reached
-  // the adapter and been carried out.
-  if (RecordPortRequests) {
+  // the adapter and been carried out. Only --json keeps the requests.
+  if (g_report.json) {
     SentPortRequests.push_back(
         {transaction, port, value, exchangeCode, result, exchangeFailed && exchangeCode != ADAPCI_OpenFailed});
   }
@@ -145,9 +147,6 @@ constexpr const char* kLongOptionsText =
     "               --json = also one JSON object on standard output \n"
     "               --help = this text \n"
     "               --version = the version \n";
-
-// What the run found and did, for the JSON report.
-ServiceModeReport g_report;
 
 // The one result line: to standard error, and kept for the JSON report.
 void resultLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -331,7 +330,6 @@ void KIV_ServiceModeMain(int argc, char** argv) {
     std::exit(SM_ExitNotInServiceMode);
   }
   g_report.json = found.json;
-  RecordPortRequests = found.json;
   g_report.argc = argc;
   g_report.argv = argv;
 

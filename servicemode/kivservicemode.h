@@ -54,9 +54,8 @@ struct PortRequestRecord {
   // saying so: false when the answer can be trusted or nothing was sent.
   bool outcomeUnknown;
 };
-// Recorded only while RecordPortRequests is set (by --json).
+// Recorded only with --json.
 extern std::vector<PortRequestRecord> SentPortRequests;
-extern bool RecordPortRequests;
 
 // The whole utility; ends the process with exit() and never returns.
 [[noreturn]] void KIV_ServiceModeMain(int argc, char** argv);

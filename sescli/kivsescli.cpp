@@ -94,7 +94,6 @@ const option kOptions[] = {{"trace-dir", required_argument, nullptr, 't'}, {"ver
                            {"dry-run", no_argument, nullptr, 'N'},        {nullptr, 0, nullptr, 0}};
 constexpr const char* kShortOptions = "vhHr";
 
-Run* g_run = nullptr;
 void (*g_sleepMicroseconds)(std::uint64_t) = nullptr;  // the module's own
 
 std::string optionName(int c) {
@@ -102,6 +101,24 @@ std::string optionName(int c) {
     if (o.name != nullptr && o.val == c) return std::string("--") + o.name;
   }
   return std::string("-") + static_cast<char>(c);
+}
+
+// The option getopt_long refused. A long one (unknown, ambiguous, or with
+// its argument missing or unwanted) is the word it has just stepped over.
+// A short letter may stand inside a cluster that getopt has not left yet,
+// where that word is the one before the cluster, so it is named alone.
+std::string refusedOption(char** argv) {
+  const std::string_view word = argv[optind - 1];
+  if (word.starts_with("--")) {
+    const std::string_view given = word.substr(2, word.find('=') - 2);
+    if (optopt == 0) return std::string(word);
+    for (const option& o : kOptions) {
+      if (o.name != nullptr && o.val == optopt && !given.empty() && std::string_view(o.name).starts_with(given)) {
+        return std::string(word);
+      }
+    }
+  }
+  return std::string("-") + static_cast<char>(optopt);
 }
 
 // The short names a command line takes, as the help text lists them.
@@ -185,7 +202,7 @@ int parse(Run& run, int argc, char** argv) {
       case 'D': delayArg = optarg; break;
       case 'n': run.noWait = true; break;
       case 'N': run.dryRun = true; break;
-      default: return badInput(run, std::string("unknown option or missing argument: ") + argv[optind - 1], true);
+      default: return badInput(run, "unknown option or missing argument: " + refusedOption(argv), true);
     }
     given += static_cast<char>(c);
   }
@@ -405,6 +422,8 @@ int runVerb(Run& run) {
 }
 
 }  // namespace
+
+Run* g_run = nullptr;
 
 int readShortStatus(Run& run) {
   std::vector<std::uint8_t> page;

@@ -16,7 +16,6 @@ namespace {
 
 namespace DLP = SesDownloadPage;
 
-Run* g_run = nullptr;
 void (*g_sleepSeconds)(unsigned) = nullptr;  // the module's own wait
 
 void announceWait(unsigned seconds) {
@@ -69,7 +68,6 @@ int dryRun(Run& run, std::uint32_t pages) {
 }  // namespace
 
 int fwload(Run& run) {
-  g_run = &run;
   const auto length = static_cast<std::uint32_t>(run.image.size());
   const std::uint32_t pages = (length + DLP::kChunk - 1) / DLP::kChunk;
   run.doc["device"] = run.device;

@@ -30,9 +30,7 @@ int hexDigit(char c) {
 
 bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ','; }
 
-std::string cannot(const std::string& what, const std::string& path) {
-  return "cannot read " + what + path + ": " + std::strerror(errno);
-}
+std::string cannot(const std::string& path) { return "cannot read " + path + ": " + std::strerror(errno); }
 
 }  // namespace
 
@@ -74,9 +72,9 @@ std::string parseHex(std::string_view text, std::size_t maxBytes, std::vector<st
 
 std::string readRegularFile(const std::string& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
   const Fd f{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
-  if (f.fd < 0) return cannot("", path);
+  if (f.fd < 0) return cannot(path);
   struct stat st {};
-  if (fstat(f.fd, &st) != 0) return cannot("", path);
+  if (fstat(f.fd, &st) != 0) return cannot(path);
   if (!S_ISREG(st.st_mode)) return path + " is not a regular file";
   if (st.st_size == 0) return path + " is empty";
   if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
@@ -87,7 +85,7 @@ std::string readRegularFile(const std::string& path, std::uint64_t maxBytes, std
   while (got < out.size()) {
     const ssize_t n = read(f.fd, out.data() + got, out.size() - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return cannot("", path);
+    if (n < 0) return cannot(path);
     if (n == 0) break;  // the file shrank while it was read
     got += static_cast<std::size_t>(n);
   }

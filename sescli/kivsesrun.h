@@ -40,6 +40,10 @@ struct Run {
   std::uint32_t pagesSent = 0, bytesSent = 0;
 };
 
+// The run of this process, which the module's hooks (each request, each
+// wait, the download's progress) report into.
+extern Run* g_run;
+
 // Text for people: on standard output unless --json holds it.
 void say(const Run& run, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Progress and outcome lines on standard error, ending a progress line

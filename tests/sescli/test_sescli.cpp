@@ -122,6 +122,7 @@ TEST(Kivses, ListAndStatus) {
       {{}, {"status", "ENC1", "--trace-dir", f.other}, "", "kivses: " + f.other + " holds notes.txt, not a kivses trace; "
        "give a new directory or one with its traces only\n", 11, {}, ""},
       {{}, {"status", "ENC1", "--bogus"}, "", "kivses: unknown option or missing argument: --bogus\n" + kUsage, 11, {}, ""},
+      {{}, {"status", "-xv", "ENC1"}, "", "kivses: unknown option or missing argument: -x\n" + kUsage, 11, {}, ""},
       {{}, {"stat", "ENC1"}, "", "kivses: unknown verb 'stat'\n" + kUsage, 11, {}, ""},
       {{}, {"status"}, "", "kivses: status takes SERIAL\n" + kUsage, 11, {}, ""},
       {{}, {"list", "ENC1", "--no-wait"}, "", "kivses: --no-wait does not apply to list\n" + kUsage, 11, {}, ""},
