@@ -417,11 +417,13 @@ Access resetState(std::string& why) {
     Fd f(openOurs(copy, O_RDONLY, why));
     if (f.fd < 0) return Access::kRefused;
   }
-  // The second copy goes first: a crash in between leaves the old state,
+  // The log goes first: a reset cut short leaves an older state or the
+  // fresh one, and the log must claim no request that either does not show.
+  if (!clearLog(why)) return Access::kRefused;
+  // The second copy goes next: a crash in between leaves the old state,
   // never an old copy that outranks the fresh one.
   if (changeFile(unlink, altStatePath()) != 0 && errno != ENOENT) { why = sysWhy("cannot remove " + altStatePath()); return Access::kRefused; }
   if (!replaceFile(path, serialize(State{}), why)) return Access::kRefused;
-  if (!clearLog(why)) return Access::kRefused;
   // The firmware images, and what runs killed in mid-write left behind.
   const std::string base = stateFolder().second;
   removeInFolder([&](const std::string& name) {
