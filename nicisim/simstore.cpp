@@ -256,12 +256,20 @@ std::vector<std::string> storedLogLines(std::string& why) {
 // a visit.
 std::vector<std::string>* PendingLog = nullptr;
 
-void writeLogLines(const std::vector<std::string>& lines, const char* mark) {
+// A write that a full disk cut short is cut back off, or the part of a line
+// left would run into the next line written; only under the lock, with no
+// other process appending meanwhile.
+void writeLogLines(const std::vector<std::string>& lines, const char* mark, bool locked) {
   if (lines.empty()) return;
   std::string why, stored;
   for (const std::string& line : lines) stored += std::to_string(getpid()) + " " + line + mark + "\n";
   Fd f(openOurs(logPath(), O_WRONLY | O_APPEND | O_CREAT, why));
-  if (f.fd >= 0) writeAll(f.fd, stored.data(), stored.size());
+  if (f.fd < 0) return;
+  struct stat st {};
+  const bool mayCutBack = locked && fstat(f.fd, &st) == 0;
+  if (!writeAll(f.fd, stored.data(), stored.size()) && mayCutBack) {
+    [[maybe_unused]] const int cut = ftruncate(f.fd, st.st_size);
+  }
 }
 
 // One copy of the state: absent, whole (with its state), or damaged (why).
@@ -391,7 +399,7 @@ Access withState(const std::function<bool(State&)>& fn, std::string& why) {
   ++l.state.generation;
   const bool saved = l.fresh ? replaceFile(l.saveTo, serialize(l.state), why)
                              : !changed || rewrite(l.saveTo, serialize(l.state), why);
-  writeLogLines(lines, saved ? "" : " not saved");
+  writeLogLines(lines, saved ? "" : " not saved", true);
   if (!saved) return Access::kRefused;
   boundLog();
   return Access::kDone;
@@ -409,11 +417,13 @@ Access resetState(std::string& why) {
     Fd f(openOurs(copy, O_RDONLY, why));
     if (f.fd < 0) return Access::kRefused;
   }
-  // The second copy goes first: a crash in between leaves the old state,
+  // The log goes first: a reset cut short leaves an older state or the
+  // fresh one, and the log must claim no request that either does not show.
+  if (!clearLog(why)) return Access::kRefused;
+  // The second copy goes next: a crash in between leaves the old state,
   // never an old copy that outranks the fresh one.
   if (changeFile(unlink, altStatePath()) != 0 && errno != ENOENT) { why = sysWhy("cannot remove " + altStatePath()); return Access::kRefused; }
   if (!replaceFile(path, serialize(State{}), why)) return Access::kRefused;
-  if (!clearLog(why)) return Access::kRefused;
   // The firmware images, and what runs killed in mid-write left behind.
   const std::string base = stateFolder().second;
   removeInFolder([&](const std::string& name) {
@@ -427,7 +437,7 @@ void appendLog(const std::string& line) {
     PendingLog->push_back(line);
     return;
   }
-  writeLogLines({line}, "");
+  writeLogLines({line}, "", false);
 }
 
 std::vector<LogLine> readLog(std::string& why) {

@@ -331,8 +331,9 @@ TEST(Store, LogKeepsTheNewestLines) {
 // simulator's files during a run that sets port 1L, then transfers an image
 // to device 5 and commits it over the one committed before: the state stays
 // readable (the last whole copy), the log claims nothing the state does not
-// show (a line whose save failed says so), and the committed image is
-// whole, the old one or the new one.
+// show (a line whose save failed says so) and holds whole lines, and the
+// committed image is whole, the old one or the new one. A reset cut short
+// leaves no log that claims what its state does not show either.
 TEST(Store, CrashOrFullDiskAtEachFileOperation) {
   Sim sim;
   const Block oldImage(600, 'a'), newImage(1100, 'b');
@@ -343,38 +344,61 @@ TEST(Store, CrashOrFullDiskAtEachFileOperation) {
     }
     SES_CloseCIConnection();
   };
-  int notSaved = 0;
-  for (SimFailure kind : {SimFailure::kCrash, SimFailure::kFull}) {
-    for (std::uint64_t at = 1;; ++at) {
-      SCOPED_TRACE((kind == SimFailure::kCrash ? "crash at " : "ENOSPC at ") + std::to_string(at));
-      runTraced([&] {
-        std::string why;
-        resetState(why);
-        withState([](State& s) { return s.enclosures.emplace_back().serial = "ENC1", true; }, why);
-        download(oldImage);
-        withState([](State&) { std::string ignored; return clearLog(ignored), false; }, why);
-      }, nullptr);
-      const Traced run = runTraced([&] {
-        SimFailKind = kind, SimFailAt = at;
-        Block block = B::serviceMode(1, 1);
-        SendAdapCIRequest(static_cast<std::uint32_t>(block.size()), 0, block.data());
-        download(newImage);
-        std::printf("%llu", static_cast<unsigned long long>(SimFileOps));
-      }, nullptr);
-      EXPECT_EQ(sim.simRaw({"show"}).status, 0);
-      const Words log = sim.log();
-      const std::string firmware = sim.sim({"firmware", "ENC1"});
-      const auto claims = [&](const std::string& line) { return std::count(log.begin(), log.end(), line); };
-      const std::string whole = "(" + oldDigest + "|" + newDigest + ")";
-      EXPECT_TRUE(claims(set) == 0 || modes(sim.state())[0] == '1');
-      EXPECT_TRUE(std::regex_search(firmware, std::regex("sha256 " + whole + ", committed\n|; committed before: length "
-                                                         "(600|1100), sha256 " + whole + "\n"))) << firmware;
-      notSaved += claims(set + " not saved") > 0 && modes(sim.state())[0] == '0';
-      if (run.status == 0 && std::stoull(run.out) < at) break;
-      EXPECT_EQ(run.status, kind == SimFailure::kCrash ? kSimCrashStatus : 0);
+  // Runs setup, then run with a crash and with a full disk staged at each of
+  // its file operations in turn, until one outlasts them all; check after each.
+  using Step = std::function<void()>;
+  const auto atEachOperation = [](const char* what, const Step& setup, const Step& run, const Step& check) {
+    for (SimFailure kind : {SimFailure::kCrash, SimFailure::kFull}) {
+      for (std::uint64_t at = 1;; ++at) {
+        SCOPED_TRACE(what + std::string(kind == SimFailure::kCrash ? ", crash at " : ", ENOSPC at ") +
+                     std::to_string(at));
+        runTraced(setup, nullptr);
+        const Traced r = runTraced([&] {
+          SimFailKind = kind, SimFailAt = at;
+          run();
+          std::printf("%llu", static_cast<unsigned long long>(SimFileOps));
+        }, nullptr);
+        check();
+        if (r.status == 0 && std::stoull(r.out) < at) break;
+        EXPECT_EQ(r.status, kind == SimFailure::kCrash ? kSimCrashStatus : 0);
+      }
     }
-  }
+  };
+  const auto setPort1 = [] {
+    Block block = B::serviceMode(1, 1);
+    SendAdapCIRequest(static_cast<std::uint32_t>(block.size()), 0, block.data());
+  };
+  int notSaved = 0;
+  atEachOperation("set and download", [&] {
+    std::string why;
+    resetState(why);
+    withState([](State& s) { return s.enclosures.emplace_back().serial = "ENC1", true; }, why);
+    download(oldImage);
+    withState([](State&) { std::string ignored; return clearLog(ignored), false; }, why);
+  }, [&] { setPort1(), download(newImage); }, [&] {
+    EXPECT_EQ(sim.simRaw({"show"}).status, 0);
+    const Words log = sim.log();
+    const std::string firmware = sim.sim({"firmware", "ENC1"});
+    const auto claims = [&](const std::string& line) { return std::count(log.begin(), log.end(), line); };
+    const std::string whole = "(" + oldDigest + "|" + newDigest + ")";
+    EXPECT_TRUE(claims(set) == 0 || modes(sim.state())[0] == '1');
+    EXPECT_TRUE(std::regex_search(firmware, std::regex("sha256 " + whole + ", committed\n|; committed before: length "
+                                                       "(600|1100), sha256 " + whole + "\n"))) << firmware;
+    notSaved += claims(set + " not saved") > 0 && modes(sim.state())[0] == '0';
+    // A line cut short by the full disk does not run into the next one.
+    const auto runsOn = [](const std::string& l) { return std::regex_search(l, std::regex("[0-9] (FN_|niCI)")); };
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), runsOn), 0);
+  });
   EXPECT_EQ(notSaved, 2);  // a full disk at either operation of the set's save: the copy written, then cut
+  // A reset cut short: the log claims no request of the state it was replacing.
+  atEachOperation("reset", [&] {
+    std::string why;
+    resetState(why);
+    setPort1();
+  }, [] { std::string why; resetState(why); }, [&] {
+    const Words log = sim.log();
+    EXPECT_TRUE(std::count(log.begin(), log.end(), set) == 0 || modes(sim.state())[0] == '1');
+  });
 }
 
 // The state folder below /tmp, taken when neither XDG_STATE_HOME nor HOME
