@@ -167,6 +167,16 @@ bool wantsCompression(const char* path, std::size_t nameLength, const struct sta
   return isStale(lst.st_mtime, KIV_HouseKeepingNow());
 }
 
+// Traces of earlier releases were left writable by all, and what a file
+// holds decides what pruning deletes, so only the owner may write any file
+// here. Only a regular file itself with no other name is touched, as for
+// compression.
+void narrowWritable(int dirfd, const char* name, const struct stat& lst) {
+  constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
+  if (S_ISREG(lst.st_mode) && lst.st_nlink == 1 && (lst.st_mode & kWritableByOthers) != 0)
+    fchmodat(dirfd, name, (lst.st_mode & 07777) & ~kWritableByOthers, AT_SYMLINK_NOFOLLOW);
+}
+
 void compressionPass(int dirfd, const char* directory) {
   resetCounters();
   ++KIV_DirectoryPasses;
@@ -183,7 +193,9 @@ void compressionPass(int dirfd, const char* directory) {
   };
   forEachRegularFile(dir.get(), directory, [&](const RegularEntry& e) {
     // For an entry that is no link, its stat is its own status.
-    if (e.isLink || !wantsCompression(e.path, e.nameLength, e.st)) return;
+    if (e.isLink) return;
+    narrowWritable(dirfd, e.name, e.st);
+    if (!wantsCompression(e.path, e.nameLength, e.st)) return;
     batch.emplace_back(e.name);
     batchBytes += batch.back().size() + 1;
     if (batch.size() >= limit || batchBytes >= kGzipBatchBytes) flush();
@@ -410,6 +422,7 @@ void ScanDirectory(const char* directory, ScanFunction perFile, ScanFunction fin
 const char* CompressUncompressedEntry(const char* path) {
   struct stat lst;
   if (fstatat(ScanDirFd, nameInScan(path), &lst, AT_SYMLINK_NOFOLLOW) != 0) return path;  // vanished since the walker saw it
+  narrowWritable(ScanDirFd, nameInScan(path), lst);
   const char* slash = std::strrchr(path, '/');
   const std::size_t nameLength = std::strlen(slash != nullptr ? slash + 1 : path);
   if (wantsCompression(path, nameLength, lst)) KIV_compress_logfile(path);

@@ -36,7 +36,7 @@ static std::string joined(const std::vector<std::string>& names) {
 // Makes entries in the current directory, one per word:
 //   name:size:age  a file of size bytes, modified age seconds before now
 //                  ("!name:..." cannot be deleted, "=name:..." is this
-//                  run's own trace)
+//                  run's own trace, "*name:..." is writable by all)
 //   name/  name|   a subdirectory, a FIFO (both modified at time 0)
 //   name@target    a symbolic link     name+target  a hard link
 //   #count         that many empty files named by number, made now (later
@@ -46,11 +46,14 @@ static void build(const std::string& words) {
   for (std::string w; in >> w;) {
     if (w[0] == '#') for (int i = std::atoi(&w[1]); i > 0; --i) mknod(std::to_string(i).c_str(), S_IFREG | 0644, 0);
     if (w[0] == '!') g.undeletable.insert(w.erase(0, 1).substr(0, w.find(':')));
+    const bool writable = w[0] == '*';
+    if (writable) w.erase(0, 1);
     if (w[0] == '=') std::snprintf(DebugStreamName, sizeof DebugStreamName, "%s/%s", g.dir.c_str(), w.erase(0, 1).substr(0, w.find(':')).c_str());
     const std::size_t at = w.find_first_of(":/|@+");
     if (at == std::string::npos) continue;
     const std::string name = w.substr(0, at), rest = w.substr(at + 1);
     if (w[at] == ':') kivtest::writeFile(name, std::string(std::stoul(rest), 'x'));
+    if (writable) chmod(name.c_str(), 0666);
     if (w[at] == '+') link(rest.c_str(), name.c_str());
     if (w[at] == '@') symlink(rest.c_str(), name.c_str());
     if (w[at] == '/') mkdir(name.c_str(), 0755);
@@ -99,9 +102,14 @@ static std::string tidy(const Row& row, void (*procedure)(const char*)) {
   CompressUncompressedEntry((dir + "/gone").c_str());
   for (std::string& n : g.rm) n = tie.count(n) != 0 ? '~' + std::to_string(tie[n]) : n;
   std::sort(g.gz.begin(), g.gz.end());
-  for (const std::string& n : kivtest::listDir(".")) if (unlink(n.c_str()) != 0) kivtest::removeTree(n);
+  std::string writable;  // files that others may still write
+  for (const std::string& n : kivtest::listDir(".")) {
+    struct stat st;
+    if (lstat(n.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) writable += ' ' + n;
+    if (unlink(n.c_str()) != 0) kivtest::removeTree(n);
+  }
   return "gz:" + joined(g.gz) + " | rm:" + joined(g.rm) + " | counted " + std::to_string(NumberOfFiles) +
-         (g.waits != 0 ? " | waits " + std::to_string(g.waits) : "");
+         (g.waits != 0 ? " | waits " + std::to_string(g.waits) : "") + (writable.empty() ? "" : " | writable:" + writable);
 }
 
 const std::string n252(252, 'n'), n253(253, 'n'), f94(94, 'f');
@@ -123,6 +131,9 @@ const std::vector<Row> kDirectories = {
     {"=own:1:7 grown:6000000:7", "gz: | rm: grown | counted 1"},
     {"grown:6000000:7 =own:1:7", "gz: | rm: grown | counted 1"},
     {"=own.gz:1:7 ~a:1:7 ~b:1:7", "gz: | rm: ~0 ~1 | counted 1", 1},
+    // Files left writable by all (by earlier releases) are narrowed to their
+    // owner, compressed or not; a file with a second name is left as it is.
+    {"*old.gz:1:9 *young:1:5 *shared:1:5 twin+shared", "gz: | rm: | counted 4 | writable: shared twin"},
     {"a:1:3 !b:1:2 c:1:1", "gz: | rm: a !b | counted 0", 1},
     {"", "gz: | rm: | counted 0", 0},
     {"?", "gz: | rm: | counted 0", 0},
