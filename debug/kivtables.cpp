@@ -60,6 +60,14 @@ const char* GetIaclTransactionName(std::int32_t functionCode) {
   return TwoInputStringLookup(functionCode, 1, KIV_IaclTransactionTable().data());
 }
 
+const char* KIV_FindNameByCode(std::span<const TwoInputStringRow> table, std::int32_t input1, std::int32_t input2) {
+  for (const TwoInputStringRow& row : table) {
+    if (row.Input2 == kEndOfTableInput2) break;
+    if (row.Input1 == input1 && row.Input2 == input2) return row.Name;
+  }
+  return nullptr;
+}
+
 bool KIV_FindCodeByName(const char* name, std::int32_t category, std::int32_t* value) {
   if (name == nullptr || value == nullptr) return false;
   for (const TwoInputStringRow* row = KIV_ValueToStringTable().data(); row->Input2 != kEndOfTableInput2; ++row) {

@@ -96,4 +96,9 @@ bool KIV_FindSesPageByShortName(const char* shortName, std::uint8_t* code);
 // or when name or value is null. Traces nothing.
 bool KIV_FindCodeByName(const char* name, std::int32_t category, std::int32_t* value);
 
+// The name of the first row of table with both inputs, or null when there
+// is none. Unlike TwoInputStringLookup it traces nothing and keeps no
+// buffer: for reports that must not add a line to the trace.
+const char* KIV_FindNameByCode(std::span<const TwoInputStringRow> table, std::int32_t input1, std::int32_t input2);
+
 #endif

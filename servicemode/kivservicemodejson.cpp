@@ -28,11 +28,8 @@ Mode modeOf(const std::optional<PortRead>& read) {
 // A name from a code-to-name table, null when it holds none. The tables'
 // lookups trace a miss, and the report must leave the trace as it is.
 Json tableName(std::span<const TwoInputStringRow> rows, std::int32_t input1, std::int32_t input2) {
-  for (const TwoInputStringRow& row : rows) {
-    if (row.Input2 == kEndOfTableInput2) break;
-    if (row.Input1 == input1 && row.Input2 == input2) return row.Name;
-  }
-  return nullptr;
+  const char* name = KIV_FindNameByCode(rows, input1, input2);
+  return name != nullptr ? Json(name) : Json(nullptr);
 }
 
 Json resultName(std::int32_t result) { return tableName(KIV_ValueToStringTable(), result, kCategoryAdapterResult); }
