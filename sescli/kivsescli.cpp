@@ -155,14 +155,16 @@ int badInput(Run& run, const std::string& why, bool usage) {
 
 // ---- what the module tells the program ----
 
+// ", adapter result NAME (CODE)", as failure and -v lines name it.
+std::string adapterResultText(const std::string& name, std::int32_t app) {
+  return ", adapter result " + name + " (" + std::to_string(app) + ")";
+}
+
 void requestDone(const SesRequestResult& r) {
   g_run->lastRequest = r;
   if (!g_run->verbose) return;
-  std::string adapter;
-  if (r.applicationResult != 0) {
-    adapter = std::string(", adapter result ") + GetDebugErrorString(r.applicationResult, kCategoryAdapterResult) + " (" +
-              std::to_string(r.applicationResult) + ")";
-  }
+  const std::int32_t app = r.applicationResult;
+  const std::string adapter = app != 0 ? adapterResultText(GetDebugErrorString(app, kCategoryAdapterResult), app) : "";
   tell(*g_run, "%s: %s page 0x%02X, %u bytes: rc=%d (%s)%s\n", kName,
        r.send ? "SEND DIAGNOSTIC" : "RECEIVE DIAGNOSTIC RESULTS", r.pageCode, r.length, r.rc, SES_ResultName(r.rc),
        adapter.c_str());
@@ -460,7 +462,7 @@ int failed(Run& run, const std::string& operation, std::int32_t rc, const std::s
   if (run.lastRequest && run.lastRequest->applicationResult != 0) {
     const std::int32_t app = run.lastRequest->applicationResult;
     const std::string name = GetDebugErrorString(app, kCategoryAdapterResult);
-    line += ", adapter result " + name + " (" + std::to_string(app) + ")";
+    line += adapterResultText(name, app);
     run.doc["adapter_result"] = {{"code", app}, {"name", name}};
   }
   line += more;
